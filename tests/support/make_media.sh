@@ -49,6 +49,6 @@ make no_audio_decoder.mkv gen_no_audio_decoder
 make short.mp4 gen_short
 make live_source.mp4 gen_live_source
 make truncated.mp4 gen_truncated
-make not_media.txt gen_text
+make not_media.dat gen_text
 mkdir -p a_directory
 echo "test media ready in $out"

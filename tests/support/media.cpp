@@ -9,7 +9,8 @@
 namespace testsupport {
 
 std::filesystem::path mediaDir() {
-    if (const char* dir = std::getenv("MONVID_TEST_MEDIA"); dir && *dir) return dir;
+    if (const char* dir = std::getenv("MONVID_TEST_MEDIA"); dir && *dir)
+        return dir;
     return MONVID_TEST_MEDIA_DIR;
 }
 
@@ -25,7 +26,8 @@ std::string mediaPath(const std::string& name) {
 
 TempDir::TempDir() {
     std::string pattern = (std::filesystem::temp_directory_path() / "monvid-test-XXXXXX").string();
-    if (!mkdtemp(pattern.data())) throw std::system_error(errno, std::generic_category(), "mkdtemp");
+    if (!mkdtemp(pattern.data()))
+        throw std::system_error(errno, std::generic_category(), "mkdtemp");
     path_ = pattern;
 }
 

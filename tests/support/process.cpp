@@ -20,9 +20,11 @@ extern char** environ;
 namespace testsupport {
 
 ChildProcess::ChildProcess(const std::vector<std::string>& argv, const std::string& logPath) {
-    if (argv.empty()) throw std::runtime_error("empty command");
+    if (argv.empty())
+        throw std::runtime_error("empty command");
     std::vector<char*> args;
-    for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    for (const auto& a : argv)
+        args.push_back(const_cast<char*>(a.c_str()));
     args.push_back(nullptr);
 
     posix_spawn_file_actions_t actions;
@@ -44,10 +46,13 @@ ChildProcess::ChildProcess(const std::vector<std::string>& argv, const std::stri
     }
 }
 
-ChildProcess::~ChildProcess() { stop(); }
+ChildProcess::~ChildProcess() {
+    stop();
+}
 
 bool ChildProcess::running() {
-    if (pid_ <= 0) return false;
+    if (pid_ <= 0)
+        return false;
     int st = 0;
     const pid_t r = waitpid(pid_, &st, WNOHANG);
     if (r == pid_) {
@@ -62,14 +67,16 @@ bool ChildProcess::running() {
 int ChildProcess::wait(int timeoutMs) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     while (running()) {
-        if (std::chrono::steady_clock::now() >= deadline) return -1;
+        if (std::chrono::steady_clock::now() >= deadline)
+            return -1;
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     return status_;
 }
 
 void ChildProcess::stop(int graceMs) {
-    if (pid_ <= 0) return;
+    if (pid_ <= 0)
+        return;
     killpg(pid_, SIGTERM);
     if (wait(graceMs) == -1 && pid_ > 0) {
         killpg(pid_, SIGKILL);
@@ -89,7 +96,8 @@ int runCommand(const std::vector<std::string>& argv, int timeoutMs, const std::s
 
 int freeTcpPort() {
     const int fd = socket(AF_INET, SOCK_STREAM, 0);
-    if (fd < 0) return -1;
+    if (fd < 0)
+        return -1;
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
@@ -113,7 +121,8 @@ bool waitForTcpPort(int port, int timeoutMs) {
         addr.sin_port = htons(static_cast<uint16_t>(port));
         const bool ok = connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
         close(fd);
-        if (ok) return true;
+        if (ok)
+            return true;
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
     return false;
@@ -121,7 +130,8 @@ bool waitForTcpPort(int port, int timeoutMs) {
 
 int openFdCount() {
     int n = 0;
-    for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator("/proc/self/fd")) ++n;
+    for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator("/proc/self/fd"))
+        ++n;
     return n - 1;  // the iterator's own descriptor
 }
 
@@ -129,11 +139,16 @@ static long statusField(const std::string& key) {
     std::ifstream in("/proc/self/status");
     std::string line;
     while (std::getline(in, line))
-        if (line.rfind(key, 0) == 0) return std::stol(line.substr(key.size()));
+        if (line.rfind(key, 0) == 0)
+            return std::stol(line.substr(key.size()));
     return -1;
 }
 
-int threadCount() { return static_cast<int>(statusField("Threads:")); }
-long residentKiB() { return statusField("VmRSS:"); }
+int threadCount() {
+    return static_cast<int>(statusField("Threads:"));
+}
+long residentKiB() {
+    return statusField("VmRSS:");
+}
 
 }  // namespace testsupport

@@ -11,7 +11,7 @@ namespace testsupport {
 // A child process in a process group of its own. The destructor ends the whole group
 // (SIGTERM, then SIGKILL after a grace period) and reaps it, so nothing it started lingers.
 class ChildProcess {
-public:
+  public:
     // Starts argv[0] (searched on PATH) with the given arguments; stdout and stderr go to
     // logPath when given, else to /dev/null. Throws std::runtime_error when it cannot start.
     explicit ChildProcess(const std::vector<std::string>& argv, const std::string& logPath = {});
@@ -26,14 +26,15 @@ public:
     // Waits up to timeoutMs for the child to exit; returns its exit status or -1.
     int wait(int timeoutMs);
 
-private:
+  private:
     pid_t pid_ = -1;
     int status_ = -1;
 };
 
 // Runs a command to its end (at most timeoutMs, then it is killed); returns the exit code,
 // or -1 when it was killed or could not start.
-int runCommand(const std::vector<std::string>& argv, int timeoutMs, const std::string& logPath = {});
+int runCommand(const std::vector<std::string>& argv, int timeoutMs,
+               const std::string& logPath = {});
 
 // A TCP port on 127.0.0.1 that was free a moment ago.
 int freeTcpPort();

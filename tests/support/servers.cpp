@@ -24,14 +24,18 @@ bool RtspServer::start() {
     return waitForTcpPort(port_, 15000);
 }
 
-void RtspServer::stop() { process_.reset(); }
+void RtspServer::stop() {
+    process_.reset();
+}
 
 RtmpServer::RtmpServer(const std::string& sourcePath, int lifetimeSec)
     : source_(sourcePath), lifetimeSec_(lifetimeSec), port_(freeTcpPort()) {
     start();
 }
 
-RtmpServer::~RtmpServer() { stop(); }
+RtmpServer::~RtmpServer() {
+    stop();
+}
 
 std::string RtmpServer::url() const {
     return "rtmp://127.0.0.1:" + std::to_string(port_) + "/live/test";
@@ -58,7 +62,8 @@ bool RtmpServer::start() {
                                  "-p", dir_.path().string(), "-c", conf, "-e",
                                  dir_.file("error.log")},
         dir_.file("nginx.out"));
-    if (!waitForTcpPort(port_, 15000)) return false;
+    if (!waitForTcpPort(port_, 15000))
+        return false;
     feeder_ = std::make_unique<ChildProcess>(
         std::vector<std::string>{"timeout", "-k", "5", std::to_string(lifetimeSec_), "ffmpeg",
                                  "-hide_banner", "-loglevel", "error", "-nostdin", "-re",

@@ -13,7 +13,7 @@ namespace testsupport {
 // GStreamer's RTSP server: rtsp://127.0.0.1:PORT/live (live test picture) and, when a file
 // is given, rtsp://127.0.0.1:PORT/file.
 class RtspServer {
-public:
+  public:
     explicit RtspServer(const std::string& mp4Path = {}, int lifetimeSec = 120, int port = 0);
     int port() const { return port_; }
     std::string url(const std::string& mount = "live") const;
@@ -21,7 +21,7 @@ public:
     void stop();
     bool start();
 
-private:
+  private:
     std::string file_;
     int lifetimeSec_;
     int port_;
@@ -31,7 +31,7 @@ private:
 // nginx with its RTMP module, one "live" application, fed by ffmpeg with a looping file:
 // rtmp://127.0.0.1:PORT/live/NAME.
 class RtmpServer {
-public:
+  public:
     explicit RtmpServer(const std::string& sourcePath, int lifetimeSec = 120);
     ~RtmpServer();
     int port() const { return port_; }
@@ -40,7 +40,7 @@ public:
     void stop();
     bool start();
 
-private:
+  private:
     std::string source_;
     int lifetimeSec_;
     int port_;

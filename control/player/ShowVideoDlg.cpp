@@ -1,0 +1,272 @@
+#include "ShowVideoDlg.h"
+
+#include <QCloseEvent>
+#include <QPainter>
+#include <QResizeEvent>
+
+#include <chrono>
+#include <cstring>
+#include <exception>
+
+#include "ColorStaticST.h"
+#include "IdlePicture.h"
+#include "StreamPlayer.h"
+
+extern "C" {
+#include <libavutil/frame.h>
+}
+
+namespace {
+// Pause after a run that could not begin playing, so that an address that fails at once, or
+// a hidden window that may not play, does not spin a processor core.
+constexpr auto kFailedRunPause = std::chrono::milliseconds(50);
+}  // namespace
+
+CVideoArea::CVideoArea(CShowVideoDlg& owner, QWidget* parent) : QFrame(parent), m_owner(owner) {
+    setFrameStyle(QFrame::Box | QFrame::Sunken);
+    setAttribute(Qt::WA_OpaquePaintEvent);
+}
+
+void CVideoArea::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    m_owner.paintVideoArea(painter, rect());
+}
+
+CShowVideoDlg::CShowVideoDlg(QWidget* parent)
+    : QWidget(parent), m_pPlayer(std::make_unique<CStreamPlayer>(*this)) {
+    m_stTitle = new CColorStaticST(this);
+    m_stTitle->setText("1    ");
+    m_videoArea = new CVideoArea(*this, this);
+    setAcceptDrops(true);
+    OnInitDialog();
+}
+
+CShowVideoDlg::~CShowVideoDlg() {
+    // The play thread uses this window and its player throughout a run: it must have ended
+    // before either is destroyed.
+    if (m_hThread)
+        stopThread(std::move(m_hThread), kCloseWaitMs);
+    reapAbandoned(true);
+}
+
+void CShowVideoDlg::OnInitDialog() {
+    m_bInited = true;
+    m_stTitle->SetBkColor(CColorStaticST::kInactiveBk);
+    layoutItems();
+}
+
+void CShowVideoDlg::layoutItems() {
+    if (!m_bInited)
+        return;
+    const QRect client = rect();
+    m_stTitle->setGeometry(client.left(), client.top(), client.width(), kTitleHeight);
+    m_videoArea->setGeometry(client.left(), client.top() + kTitleHeight, client.width(),
+                             client.height() - kTitleHeight);
+}
+
+void CShowVideoDlg::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    layoutItems();
+    m_stTitle->update();
+}
+
+void CShowVideoDlg::moveEvent(QMoveEvent* event) {
+    QWidget::moveEvent(event);
+    layoutItems();
+}
+
+void CShowVideoDlg::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    m_bShown.store(isVisible(), std::memory_order_release);
+}
+
+void CShowVideoDlg::hideEvent(QHideEvent* event) {
+    QWidget::hideEvent(event);
+    m_bShown.store(isVisible(), std::memory_order_release);
+}
+
+void CShowVideoDlg::SetTitle(const QString& text) {
+    m_stTitle->setText(text);
+}
+QString CShowVideoDlg::title() const {
+    return m_stTitle->text();
+}
+
+void CShowVideoDlg::setUrl(const std::string& url) {
+    std::lock_guard lock(m_urlLock);
+    m_strUrl = url;
+}
+
+std::string CShowVideoDlg::url() const {
+    std::lock_guard lock(m_urlLock);
+    return m_strUrl;
+}
+
+QImage CShowVideoDlg::currentPicture() const {
+    std::lock_guard lock(m_csPicture);
+    return m_hPicture.copy();
+}
+
+int CShowVideoDlg::ShowPicture(const AVFrame* picture, int width, int height, int /*reserved*/,
+                               int bitsPerPixel) {
+    {
+        std::lock_guard lock(m_csPicture);
+        if (m_bCapturing.load() || !m_bPlaying.load() || bitsPerPixel != 32 || width <= 0 ||
+            height <= 0) {
+            m_counters.dropped.fetch_add(1, std::memory_order_relaxed);
+        } else {
+            m_nPicWidth = width;
+            m_nPicHeight = height;
+            // The window's picture is kept top row first; the incoming rows are bottom first.
+            // The image is reused while it has the same size and nobody else holds it.
+            if (m_hPicture.width() != width || m_hPicture.height() != height ||
+                !m_hPicture.isDetached())
+                m_hPicture = QImage(width, height, QImage::Format_RGB32);
+            if (!m_hPicture.isNull()) {
+                const int stride = picture->linesize[0];
+                const std::size_t rowBytes = static_cast<std::size_t>(width) * 4;
+                for (int y = 0; y < height; ++y)
+                    std::memcpy(m_hPicture.scanLine(height - 1 - y),
+                                picture->data[0] + static_cast<std::ptrdiff_t>(y) * stride,
+                                rowBytes);
+                m_counters.shown.fetch_add(1, std::memory_order_relaxed);
+            }
+        }
+    }
+    QMetaObject::invokeMethod(m_videoArea, qOverload<>(&QWidget::update), Qt::QueuedConnection);
+    return 0;
+}
+
+void CShowVideoDlg::paintVideoArea(QPainter& painter, const QRect& area) {
+    if (window()->isMinimized())
+        return;
+    if (!m_bPlaying.load()) {
+        painter.drawImage(area, monvid::idlePicture());
+        std::lock_guard lock(m_csPicture);
+        m_hPicture = QImage();
+        return;
+    }
+    std::lock_guard lock(m_csPicture);
+    if (!m_hPicture.isNull())
+        painter.drawImage(area, m_hPicture, QRect(0, 0, m_nPicWidth, m_nPicHeight));
+}
+
+void CShowVideoDlg::setPlayingFromRun(const std::atomic<bool>& quit, bool value) {
+    std::lock_guard lock(m_flagLock);
+    if (!quit.load())
+        m_bPlaying.store(value);
+}
+
+void CShowVideoDlg::dropPictureAndRepaint() {
+    {
+        std::lock_guard lock(m_csPicture);
+        m_hPicture = QImage();
+    }
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            m_videoArea->update();
+            update();
+            if (QWidget* grid = parentWidget())
+                grid->update();
+        },
+        Qt::QueuedConnection);
+}
+
+void CShowVideoDlg::StartPlay() {
+    reapAbandoned(false);
+    if (m_hThread)
+        stopThread(std::move(m_hThread), kRestartWaitMs);
+    auto thread = std::make_unique<PlayThread>();
+    PlayThread& self = *thread;
+    m_nLiveThreads.fetch_add(1);
+    self.thread = std::thread([this, &self] { PlayThreadProc(self); });
+    m_hThread = std::move(thread);
+}
+
+void CShowVideoDlg::OnClose() {
+    if (m_hThread)
+        stopThread(std::move(m_hThread), kCloseWaitMs);
+    reapAbandoned(false);
+}
+
+void CShowVideoDlg::closeEvent(QCloseEvent* event) {
+    OnClose();
+    event->accept();
+}
+
+void CShowVideoDlg::stopThread(std::unique_ptr<PlayThread> thread, int timeoutMs) {
+    {
+        std::lock_guard lock(m_flagLock);
+        thread->quit.store(true);
+        m_bPlaying.store(false);
+    }
+    thread->doneChanged.notify_all();  // cuts a pause between runs short
+    bool done;
+    {
+        std::unique_lock lock(thread->doneLock);
+        done = thread->doneChanged.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                                            [&] { return thread->done; });
+    }
+    if (done)
+        thread->thread.join();
+    else
+        m_abandoned.push_back(std::move(thread));
+}
+
+void CShowVideoDlg::reapAbandoned(bool waitForAll) {
+    for (auto it = m_abandoned.begin(); it != m_abandoned.end();) {
+        bool done;
+        {
+            std::lock_guard lock((*it)->doneLock);
+            done = (*it)->done;
+        }
+        if (done || waitForAll) {
+            (*it)->thread.join();
+            it = m_abandoned.erase(it);
+        } else {
+            ++it;
+        }
+    }
+}
+
+void CShowVideoDlg::PlayThreadProc(PlayThread& self) {
+    do {
+        bool played = false;
+        try {
+            played = RunOnce(self);
+        } catch (...) {
+            // RunOnce catches what it can; anything that still escapes ends the run here.
+            if (isShownForPlay() && !self.quit.load()) {
+                setPlayingFromRun(self.quit, false);
+                dropPictureAndRepaint();
+            }
+        }
+        if (!played && !self.quit.load()) {
+            std::unique_lock lock(self.doneLock);
+            self.doneChanged.wait_for(lock, kFailedRunPause, [&] { return self.quit.load(); });
+        }
+    } while (m_bReplay.load() && !self.quit.load());
+
+    m_nLiveThreads.fetch_sub(1);
+    std::lock_guard lock(self.doneLock);
+    self.done = true;
+    self.doneChanged.notify_all();
+}
+
+bool CShowVideoDlg::RunOnce(PlayThread& self) {
+    bool played = false;
+    try {
+        const std::string address = url();
+        m_counters.runs.fetch_add(1, std::memory_order_relaxed);
+        played = m_pPlayer->Play(address, self.quit);
+        if (played && isShownForPlay() && !self.quit.load()) {
+            setPlayingFromRun(self.quit, false);
+            dropPictureAndRepaint();
+        }
+    } catch (const std::exception&) {
+        if (isShownForPlay())
+            setPlayingFromRun(self.quit, false);
+    }
+    return played;
+}

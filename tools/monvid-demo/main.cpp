@@ -1,0 +1,77 @@
+// monvid-demo: video windows of the wall, each playing an address from the command line.
+//
+//   monvid-demo [--no-replay] [--quit-after SECONDS] [--screenshot FILE.png] ADDRESS [ADDRESS2]
+//
+// One address plays in one window; a second plays in a second window beside it.
+#include <QApplication>
+#include <QCommandLineParser>
+#include <QHBoxLayout>
+#include <QTimer>
+#include <QWidget>
+
+#include <cstdio>
+#include <vector>
+
+#include "ShowVideoDlg.h"
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    QApplication::setApplicationName("monvid-demo");
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        "Plays addresses (RTSP, RTMP or media files) in video windows.");
+    parser.addHelpOption();
+    const QCommandLineOption noReplay("no-replay", "Play each address once instead of looping.");
+    const QCommandLineOption quitAfter("quit-after", "Quit after this many seconds.", "seconds");
+    const QCommandLineOption screenshot(
+        "screenshot", "Save a picture of the window just before quitting.", "file");
+    parser.addOptions({noReplay, quitAfter, screenshot});
+    parser.addPositionalArgument("address", "RTSP or RTMP address, or a media file.",
+                                 "ADDRESS [ADDRESS2]");
+    parser.process(app);
+
+    const QStringList addresses = parser.positionalArguments();
+    if (addresses.isEmpty() || addresses.size() > 2) {
+        std::fprintf(stderr, "monvid-demo: give one or two addresses (see --help)\n");
+        return 2;
+    }
+
+    QWidget top;
+    top.setWindowTitle("Monvid");
+    auto* layout = new QHBoxLayout(&top);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(2);
+    std::vector<CShowVideoDlg*> windows;
+    for (int i = 0; i < addresses.size(); ++i) {
+        auto* window = new CShowVideoDlg(&top);
+        window->SetTitle(QString::number(i));
+        window->m_bReplay = !parser.isSet(noReplay);
+        layout->addWidget(window);
+        windows.push_back(window);
+    }
+    top.resize(640 * static_cast<int>(windows.size()), 400);
+    top.show();
+    for (int i = 0; i < addresses.size(); ++i) {
+        windows[i]->setUrl(addresses[i].toStdString());
+        windows[i]->StartPlay();
+    }
+
+    if (parser.isSet(quitAfter)) {
+        const int ms = static_cast<int>(parser.value(quitAfter).toDouble() * 1000);
+        QTimer::singleShot(ms, &app, [&] {
+            if (parser.isSet(screenshot)) {
+                const QString file = parser.value(screenshot);
+                if (!top.grab().save(file))
+                    std::fprintf(stderr, "monvid-demo: cannot save %s\n", qPrintable(file));
+            }
+            for (CShowVideoDlg* w : windows)
+                std::printf("window %s: %llu pictures shown, %llu dropped\n",
+                            qPrintable(w->title()),
+                            static_cast<unsigned long long>(w->m_counters.shown.load()),
+                            static_cast<unsigned long long>(w->m_counters.dropped.load()));
+            app.quit();
+        });
+    }
+    return app.exec();
+}
