@@ -1,0 +1,396 @@
+// The AVI reader on files made by FFmpeg at test time, checked against ffprobe.
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <sstream>
+
+#include "format_handles.h"
+#include "support/media.h"
+#include "support/process.h"
+
+using zelplay::formats::AviPtr;
+
+namespace {
+
+struct Packet {
+    long size;
+    bool key;
+};
+
+std::string captureOutput(const std::string& command) {
+    std::string out;
+    FILE* pipe = popen(command.c_str(), "r");
+    if (pipe == nullptr) {
+        return out;
+    }
+    char buf[4096];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof buf, pipe)) > 0) {
+        out.append(buf, n);
+    }
+    pclose(pipe);
+    return out;
+}
+
+// Video packets as ffprobe reports them: size and key flag, in file order.
+std::vector<Packet> probeVideoPackets(const std::string& path) {
+    std::istringstream in(
+        captureOutput("ffprobe -v error -select_streams v:0 -show_entries "
+                      "packet=size,flags -of csv=p=0 '" +
+                      path + "'"));
+    std::vector<Packet> out;
+    std::string line;
+    while (std::getline(in, line)) {
+        auto comma = line.find(',');
+        if (comma == std::string::npos) {
+            continue;
+        }
+        out.push_back({std::stol(line.substr(0, comma)), line[comma + 1] == 'K'});
+    }
+    return out;
+}
+
+std::vector<uint8_t> fileBytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+
+void writeBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
+    std::ofstream out(path, std::ios::binary);
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
+}
+
+// Renames every chunk with the given id to "JUNK", so that readers pass over it.
+void junkChunks(std::vector<uint8_t>& bytes, const char* id) {
+    for (size_t i = 0; i + 8 <= bytes.size(); ++i) {
+        if (memcmp(bytes.data() + i, id, 4) == 0) {
+            memcpy(bytes.data() + i, "JUNK", 4);
+        }
+    }
+}
+
+bool ffmpeg(const std::vector<std::string>& args) {
+    std::vector<std::string> argv = {"ffmpeg", "-hide_banner", "-loglevel",
+                                     "error",  "-nostdin",     "-y"};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return testsupport::runCommand(argv, 120000) == 0;
+}
+
+// The whole index as the reader gives it: size, index key flag, and the frame's bytes.
+struct Frame {
+    long size;
+    int indexKey;
+    int contentKey;
+    std::vector<uint8_t> bytes;
+};
+
+std::vector<Frame> readAllFrames(avi_reader_t* h) {
+    std::vector<Frame> out;
+    long n = avi_reader_video_frames(h);
+    for (long i = 0; i < n; ++i) {
+        Frame f;
+        avi_reader_seek_video(h, i);
+        f.size = avi_reader_read_video(h, nullptr, 0, &f.indexKey);
+        avi_reader_seek_video(h, i);
+        f.bytes.resize(static_cast<size_t>(std::max(f.size, 0L)));
+        EXPECT_EQ(avi_reader_read_video(h, f.bytes.data(), f.size, &f.contentKey), f.size);
+        out.push_back(std::move(f));
+    }
+    return out;
+}
+
+class AviReader : public testing::Test {
+  protected:
+    static void SetUpTestSuite() {
+        dir_ = std::make_unique<testsupport::TempDir>();
+        ASSERT_TRUE(
+            ffmpeg({"-f",          "lavfi",     "-i",       "testsrc2=size=320x240:rate=25",
+                    "-f",          "lavfi",     "-i",       "sine=frequency=440:sample_rate=8000",
+                    "-t",          "3",         "-c:v",     "libx264",
+                    "-preset",     "veryfast",  "-g",       "25",
+                    "-bf",         "0",         "-pix_fmt", "yuv420p",
+                    "-c:a",        "pcm_s16le", "-ac",      "1",
+                    path("av.avi")}));
+        ASSERT_TRUE(ffmpeg(
+            {"-i", path("av.avi"), "-map", "0:a", "-c", "copy", "-f", "s16le", path("av.pcm")}));
+    }
+    static void TearDownTestSuite() { dir_.reset(); }
+    static std::string path(const std::string& name) { return dir_->file(name); }
+    static std::unique_ptr<testsupport::TempDir> dir_;
+};
+std::unique_ptr<testsupport::TempDir> AviReader::dir_;
+
+}  // namespace
+
+TEST_F(AviReader, Idx1IndexAgreesWithFfprobe) {
+    AviPtr h(avi_reader_open(path("av.avi").c_str(), 1));
+    ASSERT_TRUE(h) << avi_reader_errno();
+    EXPECT_EQ(avi_reader_errno(), 0);
+    EXPECT_EQ(avi_reader_index_rebuilt(h.get()), 0);
+    EXPECT_EQ(avi_reader_width(h.get()), 320);
+    EXPECT_EQ(avi_reader_height(h.get()), 240);
+    EXPECT_DOUBLE_EQ(avi_reader_frame_rate(h.get()), 25.0);
+    char tag[5];
+    avi_reader_video_codec(h.get(), tag);
+    EXPECT_STREQ(tag, "H264");
+    auto packets = probeVideoPackets(path("av.avi"));
+    ASSERT_EQ(avi_reader_video_frames(h.get()), static_cast<long>(packets.size()));
+    auto frames = readAllFrames(h.get());
+    for (size_t i = 0; i < packets.size(); ++i) {
+        EXPECT_EQ(frames[i].size, packets[i].size) << i;
+        EXPECT_EQ(frames[i].indexKey == AVI_FRAME_INDEX_KEY, packets[i].key) << i;
+        // x264 key frames open with a start code and a sequence parameter set.
+        EXPECT_EQ(frames[i].contentKey == AVI_FRAME_KEY, packets[i].key) << i;
+        bool sps = frames[i].size >= 5 && (frames[i].bytes[4] & 7) == 7;
+        EXPECT_EQ(frames[i].contentKey == AVI_FRAME_KEY, sps) << i;
+    }
+    EXPECT_EQ(avi_reader_frame_size(h.get()), -1);
+    EXPECT_EQ(avi_reader_read_video(h.get(), nullptr, 0, nullptr), -1);
+}
+
+TEST_F(AviReader, AudioReadsMatchThePcmStream) {
+    AviPtr h(avi_reader_open(path("av.avi").c_str(), 1));
+    ASSERT_TRUE(h);
+    auto pcm = fileBytes(path("av.pcm"));
+    EXPECT_EQ(avi_reader_audio_tracks(h.get()), 1);
+    EXPECT_EQ(avi_reader_audio_bits(h.get()), 16);
+    EXPECT_EQ(avi_reader_audio_channels(h.get()), 1);
+    EXPECT_EQ(avi_reader_audio_rate(h.get()), 8000);
+    EXPECT_EQ(avi_reader_audio_format(h.get()), 1);  // PCM
+    EXPECT_EQ(avi_reader_audio_bytes(h.get()), static_cast<int64_t>(pcm.size()));
+    long chunks = avi_reader_audio_chunks(h.get());
+    ASSERT_GT(chunks, 2);
+
+    // Everything in one read, across every chunk.
+    std::vector<uint8_t> all(pcm.size() + 100);
+    EXPECT_EQ(avi_reader_read_audio(h.get(), all.data(), static_cast<long>(all.size())),
+              static_cast<long>(pcm.size()));
+    all.resize(pcm.size());
+    EXPECT_EQ(all, pcm);
+
+    // By byte position: the binary search finds the chunk and the offset inside it.
+    for (int64_t at : {int64_t{0}, int64_t{1}, int64_t{1999}, int64_t{12345}, int64_t{-5}}) {
+        ASSERT_EQ(avi_reader_seek_audio_byte(h.get(), at), 0);
+        std::vector<uint8_t> got(3000);
+        ASSERT_EQ(avi_reader_read_audio(h.get(), got.data(), 3000), 3000);
+        int64_t from = std::max<int64_t>(at, 0);
+        EXPECT_TRUE(std::equal(got.begin(), got.end(), pcm.begin() + from)) << at;
+    }
+
+    // Reading 0 bytes moves to the start of the next chunk.
+    ASSERT_EQ(avi_reader_seek_audio_chunk(h.get(), 0), 0);
+    uint8_t small[10];
+    ASSERT_EQ(avi_reader_read_audio(h.get(), small, 10), 10);
+    EXPECT_EQ(avi_reader_read_audio(h.get(), small, 0), 0);
+    long size1 = avi_reader_audio_chunk_size(h.get(), 1);
+    long size0 = avi_reader_audio_chunk_size(h.get(), 0);
+    ASSERT_GT(size1, 0);
+    std::vector<uint8_t> next(static_cast<size_t>(size1));
+    ASSERT_EQ(avi_reader_read_audio(h.get(), next.data(), size1), size1);
+    EXPECT_TRUE(std::equal(next.begin(), next.end(), pcm.begin() + size0));
+
+    EXPECT_EQ(avi_reader_audio_chunk_size(h.get(), chunks), -1);
+    EXPECT_EQ(avi_reader_seek_audio_chunk(h.get(), chunks), 0);
+    EXPECT_EQ(avi_reader_read_audio(h.get(), small, 10), 0);  // at the end
+    EXPECT_EQ(avi_reader_seek_audio_chunk(h.get(), chunks + 1), -1);
+    EXPECT_EQ(avi_reader_errno(), AVI_ERR_NO_IDX);
+}
+
+TEST_F(AviReader, RebuiltIndexEqualsTheStoredOne) {
+    auto bytes = fileBytes(path("av.avi"));
+    junkChunks(bytes, "idx1");
+    writeBytes(path("noidx.avi"), bytes);
+
+    AviPtr stored(avi_reader_open(path("av.avi").c_str(), 1));
+    testing::internal::CaptureStderr();
+    AviPtr rebuilt(avi_reader_open(path("noidx.avi").c_str(), 1));
+    std::string err = testing::internal::GetCapturedStderr();
+    ASSERT_TRUE(stored);
+    ASSERT_TRUE(rebuilt);
+    EXPECT_EQ(avi_reader_index_rebuilt(rebuilt.get()), 1);
+    EXPECT_EQ(err.rfind("[avilib] Reconstructing index...done. nvi=75 nai=", 0), 0u) << err;
+    auto a = readAllFrames(stored.get());
+    auto b = readAllFrames(rebuilt.get());
+    ASSERT_EQ(a.size(), b.size());
+    for (size_t i = 0; i < a.size(); ++i) {
+        EXPECT_EQ(a[i].size, b[i].size) << i;
+        EXPECT_EQ(a[i].indexKey, b[i].indexKey) << i;
+        EXPECT_EQ(a[i].bytes, b[i].bytes) << i;
+    }
+    ASSERT_EQ(avi_reader_audio_chunks(stored.get()), avi_reader_audio_chunks(rebuilt.get()));
+    for (long c = 0; c < avi_reader_audio_chunks(stored.get()); ++c) {
+        EXPECT_EQ(avi_reader_audio_chunk_size(stored.get(), c),
+                  avi_reader_audio_chunk_size(rebuilt.get(), c));
+    }
+    // Without an index requested the frame operations need one.
+    AviPtr bare(avi_reader_open(path("av.avi").c_str(), 0));
+    ASSERT_TRUE(bare);
+    EXPECT_EQ(avi_reader_read_video(bare.get(), nullptr, 0, nullptr), -1);
+    EXPECT_EQ(avi_reader_errno(), AVI_ERR_NO_IDX);
+}
+
+TEST_F(AviReader, FileCutBeforeItsIndexKeepsTheWholeFrames) {
+    auto bytes = fileBytes(path("av.avi"));
+    auto packets = probeVideoPackets(path("av.avi"));
+    bytes.resize(bytes.size() * 6 / 10);
+    writeBytes(path("cut.avi"), bytes);
+    testing::internal::CaptureStderr();
+    AviPtr h(avi_reader_open(path("cut.avi").c_str(), 1));
+    testing::internal::GetCapturedStderr();
+    ASSERT_TRUE(h);
+    long n = avi_reader_video_frames(h.get());
+    EXPECT_GT(n, 20);
+    EXPECT_LT(n, static_cast<long>(packets.size()));
+    auto frames = readAllFrames(h.get());
+    for (long i = 0; i < n; ++i) {
+        EXPECT_EQ(frames[i].size, packets[i].size) << i;
+    }
+}
+
+TEST_F(AviReader, FileWrittenToAPipeOpensWithARebuiltIndex) {
+    std::string out = path("pipe.avi");
+    std::string cmd =
+        "ffmpeg -hide_banner -loglevel error -nostdin -f lavfi -i "
+        "testsrc2=size=176x144:rate=25 -t 2 -c:v libx264 -preset veryfast "
+        "-pix_fmt yuv420p -f avi - > '" +
+        out + "'";
+    ASSERT_EQ(system(cmd.c_str()), 0);
+    testing::internal::CaptureStderr();
+    AviPtr h(avi_reader_open(out.c_str(), 1));
+    testing::internal::GetCapturedStderr();
+    ASSERT_TRUE(h) << avi_reader_errno();
+    EXPECT_EQ(avi_reader_index_rebuilt(h.get()), 1);
+    auto packets = probeVideoPackets(out);
+    ASSERT_EQ(avi_reader_video_frames(h.get()), static_cast<long>(packets.size()));
+    auto frames = readAllFrames(h.get());
+    for (size_t i = 0; i < packets.size(); ++i) {
+        EXPECT_EQ(frames[i].size, packets[i].size) << i;
+        EXPECT_EQ(frames[i].indexKey == AVI_FRAME_INDEX_KEY, packets[i].key) << i;
+    }
+}
+
+TEST_F(AviReader, NineAudioStreamsGiveAHandleWithoutIndex) {
+    std::vector<std::string> args = {"-f", "lavfi", "-i",   "testsrc2=size=160x120:rate=25",
+                                     "-f", "lavfi", "-i",   "sine=sample_rate=8000",
+                                     "-t", "1",     "-map", "0:v"};
+    for (int i = 0; i < 9; ++i) {
+        args.insert(args.end(), {"-map", "1:a"});
+    }
+    args.insert(args.end(), {"-c:v", "libx264", "-preset", "veryfast", "-pix_fmt", "yuv420p",
+                             "-c:a", "pcm_s16le", path("nine.avi")});
+    ASSERT_TRUE(ffmpeg(args));
+    testing::internal::CaptureStderr();
+    AviPtr h(avi_reader_open(path("nine.avi").c_str(), 1));
+    std::string err = testing::internal::GetCapturedStderr();
+    ASSERT_TRUE(h);
+    EXPECT_EQ(err, "error - only 8 audio tracks supported\n");
+    EXPECT_EQ(avi_reader_audio_tracks(h.get()), 8);
+    EXPECT_EQ(avi_reader_read_video(h.get(), nullptr, 0, nullptr), -1);
+    EXPECT_EQ(avi_reader_errno(), AVI_ERR_NO_IDX);
+    EXPECT_EQ(avi_reader_frame_size(h.get()), -1);
+    EXPECT_EQ(avi_reader_seek_video(h.get(), 0), -1);
+    EXPECT_EQ(avi_reader_audio_chunks(h.get()), -1);
+    EXPECT_EQ(avi_reader_read_audio(h.get(), nullptr, 0), -1);
+    EXPECT_EQ(avi_reader_errno(), AVI_ERR_NO_IDX);
+}
+
+TEST_F(AviReader, OpenFailuresSetTheirCodes) {
+    EXPECT_EQ(avi_reader_open(path("missing.avi").c_str(), 1), nullptr);
+    EXPECT_EQ(avi_reader_errno(), AVI_ERR_READ);
+
+    writeBytes(path("text.avi"), std::vector<uint8_t>(100, 'a'));
+    EXPECT_EQ(avi_reader_open(path("text.avi").c_str(), 1), nullptr);
+    EXPECT_EQ(avi_reader_errno(), AVI_ERR_NO_AVI);
+
+    auto bytes = fileBytes(path("av.avi"));
+    auto noHeader = bytes;
+    memcpy(noHeader.data() + 20, "hdrX", 4);  // the first list's type
+    writeBytes(path("nohdrl.avi"), noHeader);
+    EXPECT_EQ(avi_reader_open(path("nohdrl.avi").c_str(), 1), nullptr);
+    EXPECT_EQ(avi_reader_errno(), AVI_ERR_NO_HDRL);
+
+    auto noMovi = bytes;
+    junkChunks(noMovi, "movi");
+    writeBytes(path("nomovi.avi"), noMovi);
+    EXPECT_EQ(avi_reader_open(path("nomovi.avi").c_str(), 1), nullptr);
+    EXPECT_EQ(avi_reader_errno(), AVI_ERR_NO_MOVI);
+
+    ASSERT_TRUE(ffmpeg({"-f", "lavfi", "-i", "sine=sample_rate=8000", "-t", "1", "-c:a",
+                        "pcm_s16le", path("audio.avi")}));
+    EXPECT_EQ(avi_reader_open(path("audio.avi").c_str(), 1), nullptr);
+    EXPECT_EQ(avi_reader_errno(), AVI_ERR_NO_VIDS);
+
+    // A successful open clears the code.
+    AviPtr h(avi_reader_open(path("av.avi").c_str(), 1));
+    ASSERT_TRUE(h);
+    EXPECT_EQ(avi_reader_errno(), 0);
+    // A buffer too small for the frame: a failed read that does not move.
+    uint8_t tiny[4];
+    long size = avi_reader_frame_size(h.get());
+    EXPECT_EQ(avi_reader_read_video(h.get(), tiny, sizeof tiny, nullptr), -1);
+    EXPECT_EQ(avi_reader_errno(), AVI_ERR_READ);
+    EXPECT_EQ(avi_reader_frame_size(h.get()), size);
+    EXPECT_EQ(avi_reader_seek_video(h.get(), -4), 0);
+    EXPECT_EQ(avi_reader_frame_size(h.get()), size);
+}
+
+TEST_F(AviReader, OpenDmlFileOverOneGigabyte) {
+    // A short clip of random pixels coded losslessly, stream-copied until the file passes
+    // 1 GiB, which makes FFmpeg write OpenDML indexes and a second RIFF.
+    testsupport::TempDir big;
+    std::string clip = big.file("clip.avi"), file = big.file("big.avi");
+    ASSERT_TRUE(ffmpeg({"-f",       "lavfi",
+                        "-i",       "nullsrc=s=640x480:r=25,geq=lum='random(1)*255':cb=128:cr=128",
+                        "-f",       "lavfi",
+                        "-i",       "sine=sample_rate=8000",
+                        "-t",       "2",
+                        "-c:v",     "libx264",
+                        "-preset",  "ultrafast",
+                        "-qp",      "0",
+                        "-pix_fmt", "yuv420p",
+                        "-c:a",     "pcm_s16le",
+                        "-ac",      "1",
+                        "-f",       "avi",
+                        clip}));
+    long clipSize = static_cast<long>(std::filesystem::file_size(clip));
+    int loops = static_cast<int>((1100L << 20) / clipSize) + 1;
+    ASSERT_TRUE(ffmpeg(
+        {"-stream_loop", std::to_string(loops), "-i", clip, "-c", "copy", "-f", "avi", file}));
+    ASSERT_GT(std::filesystem::file_size(file), 1ull << 30);
+    std::filesystem::remove(clip);
+
+    AviPtr h(avi_reader_open(file.c_str(), 1));
+    ASSERT_TRUE(h) << avi_reader_errno();
+    EXPECT_EQ(avi_reader_index_rebuilt(h.get()), 0);
+    auto packets = probeVideoPackets(file);
+    ASSERT_EQ(avi_reader_video_frames(h.get()), static_cast<long>(packets.size()));
+    std::vector<uint8_t> buf;
+    for (size_t i = 0; i < packets.size(); ++i) {
+        int key = -1;
+        long size = avi_reader_read_video(h.get(), nullptr, 0, &key);
+        ASSERT_EQ(size, packets[i].size) << i;
+        ASSERT_EQ(key == AVI_FRAME_INDEX_KEY, packets[i].key) << i;
+    }
+    // The last frame lies in the AVIX part: read it and compare with the file's bytes.
+    long last = static_cast<long>(packets.size()) - 1;
+    avi_reader_seek_video(h.get(), last);
+    buf.resize(static_cast<size_t>(packets.back().size));
+    ASSERT_EQ(avi_reader_read_video(h.get(), buf.data(), static_cast<long>(buf.size()), nullptr),
+              packets.back().size);
+    std::vector<char> tail(8 << 20);
+    std::ifstream in(file, std::ios::binary);
+    in.seekg(-static_cast<std::streamoff>(tail.size()), std::ios::end);
+    in.read(tail.data(), static_cast<std::streamsize>(tail.size()));
+    auto found = std::search(tail.begin(), tail.end(), buf.begin(), buf.end(),
+                             [](char a, uint8_t b) { return static_cast<uint8_t>(a) == b; });
+    EXPECT_NE(found, tail.end());
+    EXPECT_EQ(avi_reader_audio_bytes(h.get()), 8000L * 2 * 2 * (loops + 1));
+}
