@@ -1,0 +1,29 @@
+// Linked into every test program: the environment the tests run in, and the sanitizers'
+// options, so that a test behaves the same under ctest, by hand and in a debugger.
+#include <cstdlib>
+
+namespace {
+
+// No sound card and no X server unless a test asks for one itself.
+[[gnu::constructor]] void setTestEnvironmentDefaults() {
+    setenv("SDL_AUDIODRIVER", "dummy", 0);
+    setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    setenv("MONVID_TEST_MEDIA", MONVID_TEST_MEDIA_DIR, 0);
+}
+
+}  // namespace
+
+extern "C" {
+
+const char* __asan_default_options() { return "detect_leaks=1:abort_on_error=1"; }
+const char* __ubsan_default_options() { return "print_stacktrace=1:halt_on_error=1"; }
+const char* __tsan_default_options() { return "halt_on_error=1:second_deadlock_stack=1"; }
+
+// Qt is not built with ThreadSanitizer: its event queue hands queued calls between threads
+// under its own futex-based locks, which the sanitizer does not see. These entries cover the
+// hand-over of a queued call only.
+const char* __tsan_default_suppressions() {
+    return "race:QtPrivate::QSlotObject\n"
+           "race:libQt6Core.so\n";
+}
+}
