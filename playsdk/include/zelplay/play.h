@@ -1,7 +1,159 @@
-/* libzelplay exports: play (filled in with its module). */
+/*
+ * libzelplay exports: ports and playback.
+ *
+ * A port is one independent player. Take one with ZelPlay_GetPort, choose the play mode,
+ * open a stream, play it, feed frame records, and free the port when done:
+ *
+ *   ZelPlay_GetPort -> [ZelPlay_SetPlayMode, ZelPlay_SetDelayTime, callbacks, colour]
+ *     -> ZelPlay_OpenStream -> ZelPlay_Play -> ZelPlay_InputVideoData / InputAudioData ...
+ *     -> ZelPlay_Stop -> ZelPlay_Close -> ZelPlay_FreePort
+ *
+ * Every call returns 1 for success and 0 for failure (queries return their value, 0 on
+ * failure) and stores an error code (ZELPLAY_ERR_*) in the port, read back with
+ * ZelPlay_GetLastError. A handle that is not a live port makes a call return 0 without
+ * storing anything. Calls may come from any thread; freeing a port while another thread
+ * calls into it is safe (that call either completes on the port or finds no port).
+ *
+ * Callbacks run on library threads (the caller's own thread for real-time input) while the
+ * library holds that port's decoding locks: a callback must not call ZelPlay_Stop,
+ * ZelPlay_Close, ZelPlay_SetPlayMode, ZelPlay_FreePort or an input call on its own port.
+ * The buffers a callback receives are valid only during the call.
+ */
 #ifndef ZELPLAY_PLAY_H
 #define ZELPLAY_PLAY_H
 
+#include <stdint.h>
+
 #include "zelplay/export.h"
 
-#endif
+/* A port handle (the address of the port record) and a caller's value for callbacks. */
+typedef intptr_t ZELPLAY_PORT;
+typedef intptr_t ZELPLAY_USER;
+
+/* Library version returned by ZelPlay_GetSdkVersion. */
+#define ZELPLAY_SDK_VERSION 0x03010014
+
+/* Play modes (ZelPlay_SetPlayMode). */
+#define ZELPLAY_MODE_REALTIME 0 /* each input call decodes and shows its frame at once */
+#define ZELPLAY_MODE_BUFFERED 1 /* input is queued and paced by its time stamps */
+#define ZELPLAY_MODE_FILE 2     /* a record or AVI file plays on file threads */
+
+/* Error codes (ZelPlay_GetLastError). */
+#define ZELPLAY_ERR_NONE 0
+#define ZELPLAY_ERR_ARGUMENT 1         /* missing pointer, value out of range, bad frame size */
+#define ZELPLAY_ERR_MODE 2             /* not available in the port's play mode */
+#define ZELPLAY_ERR_FILE_OPEN 3        /* the file cannot be opened */
+#define ZELPLAY_ERR_NO_VIDEO 4         /* the file holds no video frames */
+#define ZELPLAY_ERR_NOT_OPEN 5         /* nothing is open on the port */
+#define ZELPLAY_ERR_NOT_PLAYING 6      /* the port is not playing */
+#define ZELPLAY_ERR_RENDERER 7         /* the renderer cannot be set up for the window */
+#define ZELPLAY_ERR_DECODER 8          /* the decoder cannot be set up */
+#define ZELPLAY_ERR_SOUND_FORMAT 9     /* the sound output refuses the format */
+#define ZELPLAY_ERR_VIDEO_DECODE 10    /* video frame not decoded (or dropped for a gap) */
+#define ZELPLAY_ERR_AUDIO_DECODE 11    /* audio frame not decoded */
+#define ZELPLAY_ERR_NO_POSITION 12     /* file play is not running */
+#define ZELPLAY_ERR_SNAPSHOT_FOLDER 13 /* the snapshot folder cannot be created */
+#define ZELPLAY_ERR_SNAPSHOT_WRITE 14  /* the snapshot file cannot be written */
+#define ZELPLAY_ERR_BUFFER_FULL 15     /* the source buffer is full */
+#define ZELPLAY_ERR_RESOURCES 16       /* out of memory, or a thread cannot be started */
+
+/* Source buffer size limits of ZelPlay_OpenStream in the buffered mode, in bytes. */
+#define ZELPLAY_SOURCE_BUFFER_MIN 66560
+#define ZELPLAY_SOURCE_BUFFER_MAX 102400000
+
+/* Frame record: this 40-byte little-endian header immediately followed by the payload.
+ * The size argument of an input call must be payloadLength + 40. */
+#define ZELPLAY_FRAME_HEADER_BYTES 40
+#define ZELPLAY_FRAME_KIND_VIDEO 0x62 /* 'b'; any other kind is audio */
+typedef struct ZELPLAY_FRAME_HEADER {
+    uint8_t kind;            /* 0x62 video, anything else audio */
+    uint8_t reserved1[3];    /* not read */
+    uint32_t payloadAddress; /* ignored on input */
+    uint32_t reserved8;      /* not read */
+    uint32_t payloadLength;  /* payload bytes after the header */
+    uint8_t frameRate;       /* frames per second, reported to the decode callback */
+    uint8_t reserved17[3];   /* not read */
+    uint32_t sequence;       /* video: consecutive numbers, one apart */
+    uint32_t timeStamp;      /* milliseconds, the pacing clock of the buffered mode */
+    uint32_t frameType;      /* video: 0 = not a key frame; 3 = key frame led by an SPS */
+    uint16_t extra32;        /* carried with the frame, not interpreted */
+    uint16_t extra34;        /* carried with the frame, not interpreted */
+    uint32_t extra36;        /* carried with the frame, not interpreted */
+} ZELPLAY_FRAME_HEADER;
+
+/* Frame information given to the decode callback. */
+#define ZELPLAY_FRAME_TYPE_YV12 11 /* video: planar 4:2:0, Y then V then U */
+#define ZELPLAY_FRAME_TYPE_PCM8 1  /* audio: 8-bit samples */
+#define ZELPLAY_FRAME_TYPE_PCM16 2 /* audio: 16-bit samples */
+typedef struct ZELPLAY_FRAME_INFO {
+    int32_t width;     /* video: picture width; audio: 0 */
+    int32_t height;    /* video: picture height; audio: 0 */
+    int32_t timeStamp; /* ms */
+    int32_t type;      /* ZELPLAY_FRAME_TYPE_* */
+    int32_t frameRate; /* video: frames per second; audio: bits * 1000 / PCM bytes */
+} ZELPLAY_FRAME_INFO;
+
+/* SEI user data record given to the SEI callback: 258 bytes. */
+typedef struct ZELPLAY_SEI_RECORD {
+    uint8_t type;
+    uint8_t length;    /* bytes of data used */
+    uint8_t data[256]; /* the rest is zero */
+} ZELPLAY_SEI_RECORD;
+
+/* Decoded picture (the planar buffer, width * height * 3 / 2 bytes) or PCM. */
+typedef void (*ZELPLAY_DEC_CALLBACK)(ZELPLAY_PORT port, const uint8_t* data, int32_t size,
+                                     const ZELPLAY_FRAME_INFO* info, ZELPLAY_USER user);
+/* One SEI user data record of a video frame about to be decoded; the result is ignored. */
+typedef int32_t (*ZELPLAY_SEI_CALLBACK)(ZELPLAY_PORT port, const ZELPLAY_SEI_RECORD* record,
+                                        uint32_t timeStampMs, ZELPLAY_USER user);
+/* Drawing over a picture just drawn; context is the video output's drawing context. */
+typedef void (*ZELPLAY_DRAW_CALLBACK)(ZELPLAY_PORT port, void* context, ZELPLAY_USER user);
+
+ZELPLAY_BEGIN_DECLS
+
+/* Ports and errors. */
+ZELPLAY_API int32_t ZelPlay_GetPort(ZELPLAY_PORT* port);
+ZELPLAY_API int32_t ZelPlay_FreePort(ZELPLAY_PORT port);
+ZELPLAY_API uint32_t ZelPlay_GetLastError(ZELPLAY_PORT port); /* 1 for a handle that is no port */
+ZELPLAY_API uint32_t ZelPlay_GetSdkVersion(void);
+
+/* Mode, open, play. */
+ZELPLAY_API int32_t ZelPlay_SetPlayMode(ZELPLAY_PORT port, int32_t mode);
+ZELPLAY_API int32_t ZelPlay_SetDelayTime(ZELPLAY_PORT port, int32_t seconds, int32_t reserved);
+ZELPLAY_API int32_t ZelPlay_OpenStream(ZELPLAY_PORT port, uint32_t bufferBytes);
+ZELPLAY_API int32_t ZelPlay_Close(ZELPLAY_PORT port);
+/* window: an X11 window id, or 0 to decode without drawing. */
+ZELPLAY_API int32_t ZelPlay_Play(ZELPLAY_PORT port, uintptr_t window);
+ZELPLAY_API int32_t ZelPlay_Stop(ZELPLAY_PORT port);
+
+/* Stream input. */
+ZELPLAY_API int32_t ZelPlay_InputVideoData(ZELPLAY_PORT port, const uint8_t* record, uint32_t size);
+ZELPLAY_API int32_t ZelPlay_InputAudioData(ZELPLAY_PORT port, const uint8_t* record, uint32_t size);
+ZELPLAY_API int32_t ZelPlay_GetSourceBufferRemain(ZELPLAY_PORT port);
+ZELPLAY_API int32_t ZelPlay_ResetSourceBuffer(ZELPLAY_PORT port);
+
+/* Play control. */
+ZELPLAY_API int32_t ZelPlay_Pause(ZELPLAY_PORT port, int32_t pause);
+ZELPLAY_API int32_t ZelPlay_Fast(ZELPLAY_PORT port);
+ZELPLAY_API int32_t ZelPlay_Slow(ZELPLAY_PORT port);
+ZELPLAY_API int32_t ZelPlay_OneByOne(ZELPLAY_PORT port);
+ZELPLAY_API uint32_t ZelPlay_GetPlayedTime(ZELPLAY_PORT port);
+ZELPLAY_API int32_t ZelPlay_GetPictureSize(ZELPLAY_PORT port, int32_t* width, int32_t* height);
+
+/* Callbacks. */
+ZELPLAY_API int32_t ZelPlay_SetDecCallBack(ZELPLAY_PORT port, ZELPLAY_DEC_CALLBACK callback,
+                                           ZELPLAY_USER user);
+ZELPLAY_API int32_t ZelPlay_RigisterSEICallBack(ZELPLAY_PORT port, ZELPLAY_SEI_CALLBACK callback,
+                                                ZELPLAY_USER user);
+ZELPLAY_API int32_t ZelPlay_RigisterDrawFun(ZELPLAY_PORT port, ZELPLAY_DRAW_CALLBACK callback,
+                                            ZELPLAY_USER user);
+
+/* Picture adjustment, each value 0..128, 64 neutral. */
+ZELPLAY_API int32_t ZelPlay_SetColor(ZELPLAY_PORT port, int32_t brightness, int32_t contrast,
+                                     int32_t saturation, int32_t hue);
+ZELPLAY_API int32_t ZelPlay_GetColor(ZELPLAY_PORT port, int32_t* brightness, int32_t* contrast,
+                                     int32_t* saturation, int32_t* hue);
+
+ZELPLAY_END_DECLS
+
+#endif /* ZELPLAY_PLAY_H */

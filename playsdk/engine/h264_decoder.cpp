@@ -1,0 +1,120 @@
+#include "h264_decoder.h"
+
+#include <cstring>
+
+namespace zelplay {
+
+namespace {
+constexpr uint8_t kFrameTypeWithSps = 3;
+constexpr uint32_t kDecodeMode = 2;
+// A stream whose pictures keep changing size under the same access unit is given up on
+// after this many re-creations within one decode.
+constexpr int kMaxSizeRetries = 3;
+}  // namespace
+
+H264Decoder::~H264Decoder() {
+    close();
+}
+
+void H264Decoder::setExpectedSize(int width, int height) {
+    std::lock_guard lock(decoderLock_);
+    width_ = static_cast<uint16_t>(width);
+    height_ = static_cast<uint16_t>(height);
+}
+
+void H264Decoder::close() {
+    std::lock_guard lock(decoderLock_);
+    Hi264DecDestroy(handle_);
+    handle_ = nullptr;
+}
+
+PictureSize H264Decoder::size() const {
+    std::lock_guard lock(decoderLock_);
+    return {width_, height_};
+}
+
+bool H264Decoder::hasDecoder() const {
+    std::lock_guard lock(decoderLock_);
+    return handle_ != nullptr;
+}
+
+uint64_t H264Decoder::creations() const {
+    std::lock_guard lock(decoderLock_);
+    return creations_;
+}
+
+bool H264Decoder::recreateLocked(int width, int height) {
+    Hi264DecDestroy(handle_);
+    handle_ = nullptr;
+    Hi264DecAttr attr{};
+    attr.picWidthInMbs = static_cast<uint32_t>((width + 8) / 16);
+    attr.picHeightInMbs = static_cast<uint32_t>((height + 8) / 16);
+    attr.decodeMode = kDecodeMode;
+    handle_ = Hi264DecCreate(&attr);
+    ++creations_;
+    width_ = static_cast<uint16_t>(width);
+    height_ = static_cast<uint16_t>(height);
+    return handle_ != nullptr;
+}
+
+bool H264Decoder::copyPictureLocked(std::vector<uint8_t>& picture, size_t& pictureBytes) {
+    const size_t w = frame_.width, h = frame_.height;
+    const size_t lumaBytes = w * h;
+    const size_t total = lumaBytes * 3 / 2;
+    if (picture.size() < total)
+        picture.resize(total);
+    uint8_t* out = picture.data();
+    for (size_t row = 0; row < h; ++row)
+        std::memcpy(out + row * w, frame_.pY + row * frame_.yStride, w);
+    const size_t cw = w / 2, ch = h / 2;
+    uint8_t* outV = out + lumaBytes;
+    uint8_t* outU = outV + lumaBytes / 4;
+    for (size_t row = 0; row < ch; ++row) {
+        std::memcpy(outV + row * cw, frame_.pV + row * frame_.uvStride, cw);
+        std::memcpy(outU + row * cw, frame_.pU + row * frame_.uvStride, cw);
+    }
+    pictureBytes = total;
+    return true;
+}
+
+bool H264Decoder::decode(const uint8_t* payload, size_t length, uint8_t frameType,
+                         std::vector<uint8_t>& picture, size_t& pictureBytes) {
+    if (payload == nullptr || length == 0 || length > UINT32_MAX)
+        return false;
+    std::lock_guard lock(decoderLock_);
+    if (frameType == kFrameTypeWithSps) {
+        if (auto size = readAccessUnitPictureSize(payload, length)) {
+            if (handle_ == nullptr || size->width != width_ || size->height != height_) {
+                recreateLocked(size->width, size->height);
+            }
+        }
+    }
+    if (handle_ == nullptr)
+        recreateLocked(kFallbackWidth, kFallbackHeight);
+
+    bool retriedAfterFailure = false;
+    int sizeRetries = 0;
+    for (;;) {
+        int32_t result =
+            handle_ ? Hi264DecAU(handle_, payload, static_cast<uint32_t>(length), 0, &frame_, 0)
+                    : -1;
+        if (result != 0) {
+            if (retriedAfterFailure)
+                return false;
+            retriedAfterFailure = true;
+            recreateLocked(kFallbackWidth, kFallbackHeight);
+            continue;
+        }
+        if (frame_.width != width_ || frame_.height != height_) {
+            if (++sizeRetries > kMaxSizeRetries || frame_.width > UINT16_MAX ||
+                frame_.height > UINT16_MAX) {
+                return false;
+            }
+            recreateLocked(static_cast<int>(frame_.width), static_cast<int>(frame_.height));
+            continue;
+        }
+        return copyPictureLocked(picture, pictureBytes);
+    }
+}
+
+}  // namespace zelplay

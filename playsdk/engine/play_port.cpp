@@ -1,0 +1,590 @@
+#include "play_port.h"
+
+#include <algorithm>
+#include <chrono>
+#include <climits>
+#include <cmath>
+#include <cstring>
+#include <thread>
+
+#include "port_table.h"
+#include "sei.h"
+#include "zelplay/voice.h"
+
+namespace zelplay {
+
+namespace {
+
+constexpr uint32_t kMinSourceBytes = ZELPLAY_SOURCE_BUFFER_MIN;
+constexpr uint32_t kMaxSourceBytes = ZELPLAY_SOURCE_BUFFER_MAX;
+constexpr size_t kPcmBufferBytes = 1024;
+constexpr size_t kLargestCodedAudioPcm = 642;  // 321 ADPCM samples
+constexpr uint32_t kMaxAudioPayload = 1u << 24;
+
+// The output format an audio payload decodes to, by DecAudioFrame's classification.
+struct AudioFormat {
+    int bits;
+    int rate;
+};
+AudioFormat classifyAudio(const uint8_t* p, size_t length) {
+    if (length >= 4 && p[0] == 0 && p[1] == 1 && p[3] == 0 && (p[2] == 82 || p[2] == 160)) {
+        return {16, 8000};  // ADPCM or A-law voice frame
+    }
+    if (length >= 4 && (length % 642 == 0 || length % 640 == 0))
+        return {16, 16000};  // raw PCM
+    if (length < 4)
+        return {16, 8000};
+    return {8, 8000};  // raw unsigned 8-bit PCM
+}
+
+bool headerSizeMatches(const uint8_t* record, uint32_t size) {
+    if (record == nullptr || size < kFrameHeaderBytes)
+        return false;
+    return static_cast<uint64_t>(readLe32(record + 12)) + kFrameHeaderBytes == size;
+}
+
+}  // namespace
+
+PlayPort::PlayPort(std::unique_ptr<VideoOutput> video, std::unique_ptr<SoundOutput> sound)
+    : video_(std::move(video)), lastPicture_(kInitialPictureBytes, 0), sound_(std::move(sound)) {}
+
+PlayPort::~PlayPort() {
+    std::lock_guard state(stateLock_);
+    closeLocked();
+    std::lock_guard sound(soundLock_);
+    if (soundFormat_ != 0) {
+        sound_->stop();
+        sound_->destroy();
+    }
+}
+
+int32_t PlayPort::setPlayMode(int32_t mode) {
+    std::lock_guard state(stateLock_);
+    closeLocked();
+    std::lock_guard queue(queueLock_);  // the decode path changes hands
+    mode_.store(mode);
+    setError(ZELPLAY_ERR_NONE);
+    return 1;
+}
+
+int32_t PlayPort::setDelayTime(int32_t seconds) {
+    startDelaySeconds_.store(seconds);
+    setError(ZELPLAY_ERR_NONE);
+    return 1;
+}
+
+int32_t PlayPort::openStream(uint32_t bufferBytes) {
+    std::lock_guard state(stateLock_);
+    if (mode_.load() == kModeFile) {
+        setError(ZELPLAY_ERR_MODE);
+        return 0;
+    }
+    closeLocked();
+    if (mode_.load() == kModeBuffered) {
+        if (bufferBytes < kMinSourceBytes || bufferBytes > kMaxSourceBytes) {
+            setError(ZELPLAY_ERR_ARGUMENT);
+            return 0;
+        }
+        std::lock_guard queue(queueLock_);
+        if (!source_.open(bufferBytes)) {
+            setError(ZELPLAY_ERR_RESOURCES);
+            return 0;
+        }
+        queue_.clear();
+    }
+    opened_.store(true);
+    setError(ZELPLAY_ERR_NONE);
+    return 1;
+}
+
+int32_t PlayPort::close() {
+    std::lock_guard state(stateLock_);
+    closeLocked();
+    setError(ZELPLAY_ERR_NONE);
+    return 1;
+}
+
+void PlayPort::closeLocked() {
+    stopLocked();
+    {
+        std::lock_guard queue(queueLock_);
+        dropQueuedFramesLocked();
+        source_.close();
+        opened_.store(false);
+    }
+}
+
+void PlayPort::dropQueuedFramesLocked() {
+    for (const QueuedFrame& f : queue_) {
+        source_.release(f.payload);
+        source_.release(f.header);
+    }
+    queue_.clear();
+}
+
+int32_t PlayPort::play(uintptr_t window) {
+    std::lock_guard state(stateLock_);
+    if (!opened_.load()) {
+        setError(ZELPLAY_ERR_NOT_OPEN);
+        return 0;
+    }
+    if (playing_.load()) {
+        std::lock_guard queue(queueLock_);
+        if (mode_.load() == kModeBuffered && streamState_ == StreamState::Playing)
+            streamSpeed_ = 1.0;
+        setError(ZELPLAY_ERR_NONE);
+        return 1;
+    }
+    video_->selectDevice(displayDevice_);
+    if (window != 0 &&
+        !video_->setup(SurfaceKind::Yv12, window, kInitialPictureWidth, kInitialPictureHeight)) {
+        setError(ZELPLAY_ERR_RENDERER);
+        return 0;
+    }
+    window_ = window;
+    decoder_.setExpectedSize(kInitialPictureWidth, kInitialPictureHeight);
+    {
+        std::lock_guard queue(queueLock_);
+        if (mode_.load() == kModeBuffered) {
+            streamSpeed_ = 1.0;
+            streamState_ = StreamState::Playing;
+        }
+        firstTimeStamp_.store(kNoTimeStamp);
+        playedTime_.store(0);
+        playing_.store(true);
+    }
+    PortTable::instance().wakeScheduler();
+    setError(ZELPLAY_ERR_NONE);
+    return 1;
+}
+
+int32_t PlayPort::stop() {
+    std::lock_guard state(stateLock_);
+    stopLocked();
+    setError(ZELPLAY_ERR_NONE);
+    return 1;
+}
+
+void PlayPort::stopLocked() {
+    if (playing_.load()) {
+        {
+            // After this no decode of a queued frame is running or starts.
+            std::lock_guard queue(queueLock_);
+            playing_.store(false);
+            streamState_ = StreamState::Idle;
+        }
+        decoder_.close();
+        video_->teardown();
+        window_ = 0;
+    }
+    std::lock_guard callbacks(callbackLock_);
+    decodeCallback_ = {};
+}
+
+int32_t PlayPort::pause(bool pauseFlag) {
+    if (!opened_.load())
+        return setError(ZELPLAY_ERR_NOT_OPEN), 0;
+    if (!playing_.load())
+        return setError(ZELPLAY_ERR_NOT_PLAYING), 0;
+    if (mode_.load() == kModeBuffered) {
+        std::lock_guard queue(queueLock_);
+        if (pauseFlag && streamState_ == StreamState::Playing)
+            streamState_ = StreamState::Paused;
+        if (!pauseFlag && streamState_ == StreamState::Paused)
+            streamState_ = StreamState::Playing;
+    }
+    PortTable::instance().wakeScheduler();
+    setError(ZELPLAY_ERR_NONE);
+    return 1;
+}
+
+void PlayPort::changeSpeed(double factor) {
+    if (mode_.load() != kModeBuffered)
+        return;
+    std::lock_guard queue(queueLock_);
+    const double next = std::clamp(streamSpeed_ * factor, kMinSpeed, kMaxSpeed);
+    if (streamState_ == StreamState::Playing)
+        streamSpeed_ = next;
+}
+
+int32_t PlayPort::fast() {
+    if (!opened_.load())
+        return setError(ZELPLAY_ERR_NOT_OPEN), 0;
+    if (!playing_.load())
+        return setError(ZELPLAY_ERR_NOT_PLAYING), 0;
+    changeSpeed(2.0);
+    PortTable::instance().wakeScheduler();
+    setError(ZELPLAY_ERR_NONE);
+    return 1;
+}
+
+int32_t PlayPort::slow() {
+    if (!opened_.load())
+        return setError(ZELPLAY_ERR_NOT_OPEN), 0;
+    if (!playing_.load())
+        return setError(ZELPLAY_ERR_NOT_PLAYING), 0;
+    changeSpeed(0.5);
+    PortTable::instance().wakeScheduler();
+    setError(ZELPLAY_ERR_NONE);
+    return 1;
+}
+
+int32_t PlayPort::oneByOne() {
+    if (!opened_.load())
+        return setError(ZELPLAY_ERR_NOT_OPEN), 0;
+    if (!playing_.load())
+        return setError(ZELPLAY_ERR_NOT_PLAYING), 0;
+    if (mode_.load() == kModeBuffered) {
+        std::lock_guard queue(queueLock_);
+        streamState_ = StreamState::Step;
+    }
+    PortTable::instance().wakeScheduler();
+    setError(ZELPLAY_ERR_NONE);
+    return 1;
+}
+
+uint32_t PlayPort::playedTime() {
+    if (!playing_.load())
+        return setError(ZELPLAY_ERR_NOT_PLAYING), 0;
+    setError(ZELPLAY_ERR_NONE);
+    return playedTime_.load();
+}
+
+int32_t PlayPort::pictureSize(int32_t* width, int32_t* height) {
+    if (width == nullptr || height == nullptr)
+        return setError(ZELPLAY_ERR_ARGUMENT), 0;
+    if (!opened_.load())
+        return setError(ZELPLAY_ERR_NOT_OPEN), 0;
+    if (mode_.load() == kModeFile)
+        return 0;  // file facts come with file play
+    if (!playing_.load())
+        return setError(ZELPLAY_ERR_NOT_PLAYING), 0;
+    const PictureSize size = decoder_.size();
+    *width = size.width;
+    *height = size.height;
+    return 1;
+}
+
+double PlayPort::streamSpeed() {
+    std::lock_guard queue(queueLock_);
+    return streamSpeed_;
+}
+
+StreamState PlayPort::streamState() {
+    std::lock_guard queue(queueLock_);
+    return streamState_;
+}
+
+// ---- Stream input -------------------------------------------------------------------
+
+int32_t PlayPort::inputVideo(const uint8_t* record, uint32_t size) {
+    if (!opened_.load())
+        return setError(ZELPLAY_ERR_NOT_OPEN), 0;
+    if (!playing_.load())
+        return setError(ZELPLAY_ERR_NOT_PLAYING), 0;
+    if (!headerSizeMatches(record, size))
+        return setError(ZELPLAY_ERR_ARGUMENT), 0;
+    const FrameHeader header = readFrameHeader(record);
+    const uint8_t* payload = record + kFrameHeaderBytes;
+    const int mode = mode_.load();
+    if (mode == kModeRealTime) {
+        std::lock_guard state(stateLock_);
+        if (!playing_.load() || mode_.load() != kModeRealTime)
+            return setError(ZELPLAY_ERR_NOT_PLAYING), 0;
+        return decodeAndShow(header, payload) ? 1 : 0;
+    }
+    if (mode != kModeBuffered)
+        return setError(ZELPLAY_ERR_MODE), 0;
+    {
+        std::lock_guard queue(queueLock_);
+        if (!playing_.load() || mode_.load() != kModeBuffered)
+            return setError(ZELPLAY_ERR_NOT_PLAYING), 0;
+        uint8_t* headerBlock = source_.allocate(kFrameHeaderBytes);
+        uint8_t* payloadBlock = headerBlock ? source_.allocate(header.payloadLength) : nullptr;
+        if (payloadBlock == nullptr) {
+            source_.release(headerBlock);
+            return setError(ZELPLAY_ERR_BUFFER_FULL), 0;
+        }
+        std::memcpy(payloadBlock, payload, header.payloadLength);
+        writeFrameHeader(header, source_.offsetOf(payloadBlock), headerBlock);
+        queue_.push_back({headerBlock, payloadBlock});
+    }
+    PortTable::instance().wakeScheduler();
+    setError(ZELPLAY_ERR_NONE);
+    return 1;
+}
+
+int32_t PlayPort::inputAudio(const uint8_t* record, uint32_t size) {
+    if (!opened_.load())
+        return setError(ZELPLAY_ERR_NOT_OPEN), 0;
+    if (!playing_.load())
+        return setError(ZELPLAY_ERR_NOT_PLAYING), 0;
+    if (!headerSizeMatches(record, size))
+        return setError(ZELPLAY_ERR_ARGUMENT), 0;
+    const FrameHeader header = readFrameHeader(record);
+    const int mode = mode_.load();
+    if (mode != kModeRealTime && mode != kModeBuffered)
+        return setError(ZELPLAY_ERR_MODE), 0;
+    std::lock_guard state(stateLock_);  // Stop waits for this frame (and its callback)
+    if (!playing_.load())
+        return setError(ZELPLAY_ERR_NOT_PLAYING), 0;
+    if (mode == kModeBuffered) {
+        std::lock_guard queue(queueLock_);
+        if (!speedIsNormal(streamSpeed_)) {
+            setError(ZELPLAY_ERR_NONE);
+            return 1;  // no sound away from normal speed
+        }
+    }
+    return playAudio(header, record + kFrameHeaderBytes) ? 1 : 0;
+}
+
+int32_t PlayPort::sourceBufferRemain() {
+    if (mode_.load() != kModeBuffered)
+        return setError(ZELPLAY_ERR_MODE), 0;
+    setError(ZELPLAY_ERR_NONE);
+    const int64_t remain = source_.remainingBytes();
+    return static_cast<int32_t>(std::clamp<int64_t>(remain, INT32_MIN, INT32_MAX));
+}
+
+int32_t PlayPort::resetSourceBuffer() {
+    if (mode_.load() != kModeBuffered)
+        return setError(ZELPLAY_ERR_MODE), 0;
+    {
+        std::lock_guard queue(queueLock_);
+        dropQueuedFramesLocked();
+        source_.reset();
+    }
+    setError(ZELPLAY_ERR_NONE);
+    return 1;
+}
+
+// ---- Callbacks and picture settings --------------------------------------------------
+
+int32_t PlayPort::setDecodeCallback(ZELPLAY_DEC_CALLBACK callback, ZELPLAY_USER user) {
+    std::lock_guard callbacks(callbackLock_);
+    decodeCallback_ = {callback, user};
+    return 1;
+}
+
+int32_t PlayPort::setSeiCallback(ZELPLAY_SEI_CALLBACK callback, ZELPLAY_USER user) {
+    std::lock_guard callbacks(callbackLock_);
+    seiCallback_ = {callback, user};
+    return 1;
+}
+
+int32_t PlayPort::setDrawCallback(ZELPLAY_DRAW_CALLBACK callback, ZELPLAY_USER user) {
+    std::lock_guard state(stateLock_);
+    video_->setDrawCallback(callback, handle(), user);
+    return 1;
+}
+
+int32_t PlayPort::setColour(int32_t brightness, int32_t contrast, int32_t saturation, int32_t hue) {
+    for (int32_t v : {brightness, contrast, saturation, hue}) {
+        if (v < 0 || v > kColourMax)
+            return setError(ZELPLAY_ERR_ARGUMENT), 0;
+    }
+    colour_.store(ColourSettings{static_cast<uint8_t>(brightness), static_cast<uint8_t>(contrast),
+                                 static_cast<uint8_t>(saturation), static_cast<uint8_t>(hue)}
+                      .pack());
+    return 1;
+}
+
+int32_t PlayPort::getColour(int32_t* brightness, int32_t* contrast, int32_t* saturation,
+                            int32_t* hue) {
+    const ColourSettings c = ColourSettings::unpack(colour_.load());
+    if (brightness)
+        *brightness = c.brightness;
+    if (contrast)
+        *contrast = c.contrast;
+    if (saturation)
+        *saturation = c.saturation;
+    if (hue)
+        *hue = c.hue;
+    return 1;
+}
+
+PlayPort::DecodeCallback PlayPort::decodeCallback() {
+    std::lock_guard callbacks(callbackLock_);
+    return decodeCallback_;
+}
+
+// ---- Decoding ------------------------------------------------------------------------
+
+bool PlayPort::decodeAndShow(const FrameHeader& header, const uint8_t* payload) {
+    if (header.payloadLength == 0) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        return false;
+    }
+    if (waitingForKey_) {
+        if (!header.isKeyFrame())
+            return setError(ZELPLAY_ERR_VIDEO_DECODE), false;
+        waitingForKey_ = false;
+    }
+    if (!(lastSequence_ == 0 || header.sequence == lastSequence_ + 1 || header.isKeyFrame())) {
+        lastSequence_ = 0;
+        waitingForKey_ = true;
+        return setError(ZELPLAY_ERR_VIDEO_DECODE), false;
+    }
+    lastSequence_ = header.sequence;
+    if (firstTimeStamp_.load() == kNoTimeStamp)
+        firstTimeStamp_.store(header.timeStamp);
+    playedTime_.store(header.timeStamp - firstTimeStamp_.load());
+
+    PictureSize size;
+    size_t pictureBytes = 0;
+    {
+        std::lock_guard picture(pictureLock_);
+        if (!decoder_.decode(payload, header.payloadLength, static_cast<uint8_t>(header.frameType),
+                             lastPicture_, pictureBytes)) {
+            return setError(ZELPLAY_ERR_VIDEO_DECODE), false;
+        }
+        size = decoder_.size();
+        lastPictureBytes_ = pictureBytes;
+        const size_t luma = static_cast<size_t>(size.width) * static_cast<size_t>(size.height);
+        uint8_t* y = lastPicture_.data();
+        adjustPicture(ColourSettings::unpack(colour_.load()), y, y + luma, y + luma * 5 / 4,
+                      size.width, size.height);
+    }
+    // Only this decode path writes the picture, so it stays put while it is handed on.
+    const uint8_t* y = lastPicture_.data();
+    const size_t luma = static_cast<size_t>(size.width) * static_cast<size_t>(size.height);
+    if (const DecodeCallback cb = decodeCallback(); cb.fn != nullptr) {
+        const ZELPLAY_FRAME_INFO info{size.width, size.height,
+                                      static_cast<int32_t>(header.timeStamp),
+                                      ZELPLAY_FRAME_TYPE_YV12, header.frameRate};
+        cb.fn(handle(), y, static_cast<int32_t>(pictureBytes), &info, cb.user);
+    }
+    video_->present(y, y + luma, y + luma * 5 / 4, size.width, size.height);
+    setError(ZELPLAY_ERR_NONE);
+    return true;
+}
+
+bool PlayPort::playAudio(const FrameHeader& header, const uint8_t* payload) {
+    const size_t length = header.payloadLength;
+    if (length > kMaxAudioPayload)
+        return setError(ZELPLAY_ERR_AUDIO_DECODE), false;
+    const AudioFormat format = classifyAudio(payload, length);
+    {
+        std::lock_guard sound(soundLock_);
+        if (format.bits != soundFormat_) {
+            if (soundFormat_ != 0) {
+                sound_->stop();
+                sound_->destroy();
+            }
+            sound_->create();
+            sound_->setFormat(format.bits, format.rate);
+            sound_->start();
+            sound_->setVolume(volumePercent(volume_.load()));
+            soundFormat_ = format.bits;
+        }
+    }
+    // Raw PCM is copied whole, so the buffer takes the largest of the three.
+    std::vector<uint8_t> pcm;
+    try {
+        pcm.resize(std::max({kPcmBufferBytes, kLargestCodedAudioPcm, length}));
+    } catch (const std::bad_alloc&) {
+        return setError(ZELPLAY_ERR_RESOURCES), false;
+    }
+    int pcmBytes = 0;
+    if (DecAudioFrame(payload, static_cast<int>(length), pcm.data(), &pcmBytes) == 0) {
+        return setError(ZELPLAY_ERR_AUDIO_DECODE), false;
+    }
+    if (pcmBytes <= 0) {
+        setError(ZELPLAY_ERR_NONE);  // too short to carry sound
+        return true;
+    }
+    if (const DecodeCallback cb = decodeCallback(); cb.fn != nullptr) {
+        const ZELPLAY_FRAME_INFO info{
+            0, 0, static_cast<int32_t>(header.timeStamp),
+            format.bits == 8 ? ZELPLAY_FRAME_TYPE_PCM8 : ZELPLAY_FRAME_TYPE_PCM16,
+            format.bits * 1000 / pcmBytes};
+        cb.fn(handle(), pcm.data(), pcmBytes, &info, cb.user);
+    }
+    if (PortTable::instance().isSoundPort(handle()))
+        sound_->writePcm(pcm.data(), static_cast<size_t>(pcmBytes));
+    setError(ZELPLAY_ERR_NONE);
+    return true;
+}
+
+void PlayPort::extractAndReportSei(const FrameHeader& header, const uint8_t* payload) {
+    SeiCallback cb;
+    {
+        std::lock_guard callbacks(callbackLock_);
+        cb = seiCallback_;
+    }
+    if (cb.fn == nullptr)
+        return;
+    for (const ZELPLAY_SEI_RECORD& record : extractSei(payload, header.payloadLength)) {
+        cb.fn(handle(), &record, header.timeStamp, cb.user);
+    }
+}
+
+// ---- The scheduler's visit -----------------------------------------------------------
+
+ServiceResult PlayPort::serviceBufferedStream(uint32_t nowMs) {
+    ServiceResult result;
+    if (mode_.load() != kModeBuffered || !playing_.load())
+        return result;
+    std::lock_guard queue(queueLock_);
+    if (mode_.load() != kModeBuffered || !playing_.load() || queue_.empty())
+        return result;
+
+    if (!buffering_ && queue_.size() > 3) {
+        const FrameHeader head = readFrameHeader(queue_.front().header);
+        const FrameHeader tail = readFrameHeader(queue_.back().header);
+        const int64_t span =
+            std::llabs(static_cast<int64_t>(head.timeStamp) - static_cast<int64_t>(tail.timeStamp));
+        if (head.isVideo() && tail.isVideo() &&
+            span >= static_cast<int64_t>(startDelaySeconds_.load()) * 1000) {
+            buffering_ = true;
+            depthAtStart_ = static_cast<long>(queue_.size());
+        }
+    }
+    if (!buffering_)
+        return result;
+    if (streamState_ == StreamState::Paused)
+        return result;
+    if (streamState_ == StreamState::Step)
+        streamState_ = StreamState::Paused;
+
+    const QueuedFrame frame = queue_.front();
+    const FrameHeader header = readFrameHeader(frame.header);
+    PaceInput in;
+    in.nowMs = nowMs;
+    in.stampMs = header.timeStamp;
+    in.video = header.isVideo();
+    in.queued = static_cast<long>(queue_.size());
+    in.depthAtStart = depthAtStart_;
+    in.lastIntervalMs = lastInterval_;
+    if (nominalRate_ == 0)
+        nominalRate_ = 1;
+    in.nominalRate = nominalRate_;
+    in.speed = streamSpeed_;
+    const PaceResult pace = paceFrame(header.isVideo() ? videoClock_ : audioClock_, in);
+    if (pace.verdict == PaceVerdict::Wait) {
+        result.waitMs = pace.waitMs;
+        return result;
+    }
+    if (pace.verdict == PaceVerdict::Due) {
+        std::lock_guard pool(source_.mutex());
+        if (header.isVideo()) {
+            lastInterval_ = static_cast<uint32_t>(pace.stampLenMs);
+            const bool show = displayedSequence_ != 0 ? header.sequence != displayedSequence_
+                                                      : header.isKeyFrame();
+            if (show) {
+                extractAndReportSei(header, frame.payload);
+                decodeAndShow(header, frame.payload);
+                displayedSequence_ = header.sequence;
+            }
+        } else {
+            playAudio(header, frame.payload);
+        }
+    }
+    queue_.pop_front();
+    source_.release(frame.payload);
+    source_.release(frame.header);
+    result.progressed = true;
+    return result;
+}
+
+}  // namespace zelplay

@@ -1,0 +1,41 @@
+// The video output of a port: where decoded 4:2:0 pictures go to be shown in the caller's
+// window. Backends fill in this interface; createVideoOutput() picks the first that works
+// and ends with the null output (which shows nothing).
+//
+// Thread contract: selectDevice, setup, teardown and setDrawCallback are called by the
+// port's controlling calls (one at a time, under the port's state lock); present is called
+// by the thread that decoded the picture and must not block on the screen.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "zelplay/play.h"
+
+namespace zelplay {
+
+enum class SurfaceKind { Yuy2 = 0, Rgb32 = 1, Yv12 = 2 };
+
+class VideoOutput {
+  public:
+    virtual ~VideoOutput() = default;
+    // Chooses the display device (index into the process's device list).
+    virtual bool selectDevice(int index) = 0;
+    // Prepares to show width x height pictures of kind in window (an X11 window id).
+    virtual bool setup(SurfaceKind kind, uintptr_t window, int width, int height) = 0;
+    // Stops showing and releases what setup made.
+    virtual void teardown() = 0;
+    // The caller's drawing over each shown picture; a null callback turns it off.
+    virtual void setDrawCallback(ZELPLAY_DRAW_CALLBACK callback, ZELPLAY_PORT port,
+                                 ZELPLAY_USER user) = 0;
+    // Hands one picture over (planes Y, V, U); true when taken or dropped for a busy slot.
+    virtual bool present(const uint8_t* y, const uint8_t* v, const uint8_t* u, int width,
+                         int height) = 0;
+};
+
+// Shows nothing and accepts everything.
+std::unique_ptr<VideoOutput> createNullVideoOutput();
+// The output a new port gets.
+std::unique_ptr<VideoOutput> createVideoOutput();
+
+}  // namespace zelplay

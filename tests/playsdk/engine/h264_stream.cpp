@@ -1,0 +1,115 @@
+#include "h264_stream.h"
+
+#include <cstring>
+#include <fstream>
+#include <iterator>
+
+#include "support/process.h"
+
+namespace enginetest {
+
+std::vector<AccessUnit> makeH264(const std::string& folder, int width, int height, int frames,
+                                 int gop, const std::string& extra) {
+    const std::string out =
+        folder + "/stream_" + std::to_string(width) + "x" + std::to_string(height) + ".h264";
+    std::vector<std::string> argv = {
+        "ffmpeg",
+        "-hide_banner",
+        "-loglevel",
+        "error",
+        "-nostdin",
+        "-y",
+        "-f",
+        "lavfi",
+        "-i",
+        "testsrc2=size=" + std::to_string(width) + "x" + std::to_string(height) + ":rate=25",
+        "-frames:v",
+        std::to_string(frames),
+        "-c:v",
+        "libx264",
+        "-preset",
+        "ultrafast",
+        "-pix_fmt",
+        "yuv420p",
+        "-bf",
+        "0",
+        "-g",
+        std::to_string(gop),
+        "-threads",
+        "1",
+        "-x264-params",
+        "repeat-headers=1:scenecut=0" + extra,
+        "-f",
+        "h264",
+        out};
+    if (testsupport::runCommand(argv, 60000) != 0)
+        return {};
+    std::ifstream in(out, std::ios::binary);
+    std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)),
+                               std::istreambuf_iterator<char>());
+    return splitAccessUnits(bytes);
+}
+
+std::vector<AccessUnit> splitAccessUnits(const std::vector<uint8_t>& s) {
+    // NAL start positions (after the start code) and the start code positions.
+    std::vector<std::pair<size_t, size_t>> nals;  // (start code position, NAL position)
+    for (size_t i = 0; i + 3 <= s.size(); ++i) {
+        if (s[i] == 0 && s[i + 1] == 0 && s[i + 2] == 1) {
+            size_t sc = (i > 0 && s[i - 1] == 0) ? i - 1 : i;
+            nals.push_back({sc, i + 3});
+            i += 2;
+        }
+    }
+    std::vector<AccessUnit> units;
+    AccessUnit current;
+    size_t auStart = 0;
+    bool open = false;
+    for (size_t n = 0; n < nals.size(); ++n) {
+        const size_t end = n + 1 < nals.size() ? nals[n + 1].first : s.size();
+        const uint8_t type = s[nals[n].second] & 0x1F;
+        if (!open) {
+            auStart = nals[n].first;
+            current = {};
+            current.startsWithSps = type == 7 && auStart + 4 <= s.size() && s[auStart] == 0 &&
+                                    s[auStart + 1] == 0 && s[auStart + 2] == 0 &&
+                                    s[auStart + 3] == 1;
+            open = true;
+        }
+        if (type == 5)
+            current.key = true;
+        if (type == 1 || type == 5) {
+            current.bytes.assign(s.begin() + static_cast<long>(auStart),
+                                 s.begin() + static_cast<long>(end));
+            units.push_back(current);
+            open = false;
+        }
+    }
+    return units;
+}
+
+std::vector<uint8_t> makeRecord(const RecordFields& f, const std::vector<uint8_t>& payload) {
+    std::vector<uint8_t> r(40 + payload.size(), 0);
+    auto put32 = [&](size_t at, uint32_t v) {
+        for (int i = 0; i < 4; ++i)
+            r[at + i] = static_cast<uint8_t>(v >> (8 * i));
+    };
+    r[0] = f.kind;
+    put32(12, static_cast<uint32_t>(payload.size()));
+    r[16] = f.frameRate;
+    put32(20, f.sequence);
+    put32(24, f.timeStamp);
+    put32(28, f.frameType);
+    if (!payload.empty())
+        std::memcpy(r.data() + 40, payload.data(), payload.size());
+    return r;
+}
+
+std::vector<uint8_t> recordForUnit(const AccessUnit& au, uint32_t index, uint32_t stampBase) {
+    RecordFields f;
+    f.sequence = index + 1;
+    f.timeStamp = stampBase + 40 * index;
+    f.frameType = au.key ? (au.startsWithSps ? 3u : 1u) : 0u;
+    return makeRecord(f, au.bytes);
+}
+
+}  // namespace enginetest
