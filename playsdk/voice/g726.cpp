@@ -335,9 +335,11 @@ void g726Reset(G726State& state, int bitsPerSample) {
 }
 
 void g726Sanitize(G726State& state, int bitsPerSample) {
-    // The scale factors are the only variables whose range the shifts depend on.
+    // The scale factors and the speed control that mixes them are the only variables whose
+    // range the shifts depend on; the adaptation keeps them within these bounds by itself.
     state.yu = std::clamp<int16_t>(state.yu, 544, 5120);
     state.yl = std::clamp<int32_t>(state.yl, 544 << 6, 5120 << 6);
+    state.ap = std::clamp<int16_t>(state.ap, 0, 512);
     state.bits = static_cast<uint8_t>(bitsPerSample);
     state.linear16 = 1;
 }

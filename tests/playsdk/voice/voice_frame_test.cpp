@@ -338,6 +338,32 @@ TEST(VoiceFrame, AdpcmHeaderStepIndexIsBounded) {
     }
 }
 
+// A block that no reset produced (scribbled over by the caller) still decodes and encodes
+// within bounds; the sanitizer builds check the arithmetic.
+TEST(VoiceFrame, ScribbledStateBlocksStaySafe) {
+    const Samples pcm = voicetest::mixedSignal(480);
+    for (uint16_t id : kAllIds) {
+        for (const uint8_t fill : {0x00, 0x7F, 0x80, 0xFF, 0x5A}) {
+            Block enc, dec;
+            std::memset(enc.bytes, fill, sizeof enc.bytes);
+            std::memset(dec.bytes, fill ^ 0x33, sizeof dec.bytes);
+            std::memcpy(enc.bytes, &id, 2);
+            std::memcpy(dec.bytes, &id, 2);
+            for (size_t pos = 0; pos + 480 <= pcm.size(); pos += 480) {
+                GuardedFrame frame;
+                ASSERT_EQ(HI_VOICE_EncodeFrame(enc.bytes, pcm.data() + pos, frame.data(), 480), 0);
+                std::array<int16_t, 600> out;
+                out.fill(0x7A7A);
+                uint16_t count = 0;
+                ASSERT_EQ(HI_VOICE_DecodeFrame(dec.bytes, frame.data(), out.data(), &count), 0)
+                    << "id " << id;
+                ASSERT_EQ(count, expectedSamples(id, frame.bytes[2]));
+                ASSERT_EQ(out[count], 0x7A7A);
+            }
+        }
+    }
+}
+
 // Decoding leaves the caller's frame as it was, so the same frame decodes the same twice.
 TEST(VoiceFrame, DecodingDoesNotChangeTheFrame) {
     const Samples pcm = voicetest::speechLike(480);
