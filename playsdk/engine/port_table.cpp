@@ -1,5 +1,7 @@
 #include "port_table.h"
 
+#include <pthread.h>
+
 #include <algorithm>
 #include <chrono>
 #include <new>
@@ -45,6 +47,7 @@ void Scheduler::wake() {
 }
 
 void Scheduler::run() {
+    pthread_setname_np(pthread_self(), "zelplay-sched");
     while (runFlag_.load()) {
         bool progressed = false;
         int64_t sleepMs = kIdleWaitMs;
