@@ -12,6 +12,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <new>
 #include <vector>
@@ -364,13 +365,24 @@ int parseFile(avi_reader_t* h) {
 }
 
 // Reads the standard indexes a super index names into the video index or an audio track.
-void readStandardIndexes(avi_reader_t* h, const SuperIndex& super, AudioTrack* track) {
+// The standard indexes of a stream follow each other through the file; one that starts
+// inside the previous one is not read, so that a damaged super index naming the same bytes
+// over and over cannot multiply the index beyond the size of the file.
+// Returns false when an index is damaged (cut short, or pointing outside the file).
+bool readStandardIndexes(avi_reader_t* h, const SuperIndex& super, AudioTrack* track) {
+    int64_t previousEnd = 0;
+    bool intact = true;
     for (int64_t chunkPos : super.chunkPositions) {
         uint8_t head[32];
+        if (chunkPos < previousEnd) {
+            continue;
+        }
         if (!readAt(h, chunkPos, head, sizeof head)) {
+            intact = false;
             continue;
         }
         uint32_t chunkSize = loadU32(head + 4);
+        previousEnd = chunkPos + 8 + static_cast<int64_t>(std::max<uint32_t>(chunkSize, 24));
         if (head[10] != 0) {
             fprintf(stderr, "Invalid Header, bIndexSubType != 0\n");
             continue;
@@ -380,7 +392,11 @@ void readStandardIndexes(avi_reader_t* h, const SuperIndex& super, AudioTrack* t
         }
         uint64_t entries = loadU32(head + 12);
         entries = std::min<uint64_t>(entries, (chunkSize - 24) / 8);
-        entries = std::min<uint64_t>(entries, (h->fileSize - chunkPos - 32) / 8);
+        uint64_t inFile = static_cast<uint64_t>(h->fileSize - chunkPos - 32) / 8;
+        if (entries > inFile) {
+            intact = false;
+            entries = inFile;
+        }
         int64_t base = static_cast<int64_t>(loadU64(head + 20) & 0x7FFFFFFFFFFFFFFFull);
         std::vector<uint8_t> raw;
         raw.resize(static_cast<size_t>(entries) * 8);
@@ -393,6 +409,7 @@ void readStandardIndexes(avi_reader_t* h, const SuperIndex& super, AudioTrack* t
             uint32_t size = sizeField & ~kStdIndexNotKey;
             int64_t position = base + offset;
             if (position < 0 || position > h->fileSize || size > h->fileSize - position) {
+                intact = false;
                 break;
             }
             if (track != nullptr) {
@@ -403,17 +420,20 @@ void readStandardIndexes(avi_reader_t* h, const SuperIndex& super, AudioTrack* t
             }
         }
     }
+    return intact;
 }
 
-bool buildFromOpenDml(avi_reader_t* h) {
+enum class IndexSource { kAbsent, kDamaged, kUsed };
+
+IndexSource buildFromOpenDml(avi_reader_t* h) {
     if (h->videoSuperIndex.chunkPositions.empty()) {
-        return false;
+        return IndexSource::kAbsent;
     }
-    readStandardIndexes(h, h->videoSuperIndex, nullptr);
+    bool intact = readStandardIndexes(h, h->videoSuperIndex, nullptr);
     for (AudioTrack& t : h->tracks) {
-        readStandardIndexes(h, t.superIndex, &t);
+        intact = readStandardIndexes(h, t.superIndex, &t) && intact;
     }
-    return !h->videoIndex.empty();
+    return intact && !h->videoIndex.empty() ? IndexSource::kUsed : IndexSource::kDamaged;
 }
 
 bool buildFromIdx1(avi_reader_t* h) {
@@ -494,19 +514,23 @@ void rebuildByScan(avi_reader_t* h) {
     h->rebuilt = true;
 }
 
+void clearIndex(avi_reader_t* h) {
+    h->videoIndex.clear();
+    for (AudioTrack& t : h->tracks) {
+        t.chunks.clear();
+        t.totalBytes = 0;
+    }
+}
+
+// The OpenDML indexes first (they cover every RIFF part), then "idx1", then a scan. A
+// damaged OpenDML index goes straight to the scan: "idx1" covers only the first part, and
+// the scan finds every whole chunk.
 int buildIndex(avi_reader_t* h) {
-    if (!buildFromOpenDml(h)) {
-        h->videoIndex.clear();
-        for (AudioTrack& t : h->tracks) {
-            t.chunks.clear();
-            t.totalBytes = 0;
-        }
-        if (!buildFromIdx1(h)) {
-            h->videoIndex.clear();
-            for (AudioTrack& t : h->tracks) {
-                t.chunks.clear();
-                t.totalBytes = 0;
-            }
+    IndexSource openDml = buildFromOpenDml(h);
+    if (openDml != IndexSource::kUsed) {
+        clearIndex(h);
+        if (openDml == IndexSource::kDamaged || !buildFromIdx1(h)) {
+            clearIndex(h);
             rebuildByScan(h);
         }
     }

@@ -394,3 +394,162 @@ TEST_F(AviReader, OpenDmlFileOverOneGigabyte) {
     EXPECT_NE(found, tail.end());
     EXPECT_EQ(avi_reader_audio_bytes(h.get()), 8000L * 2 * 2 * (loops + 1));
 }
+
+namespace {
+
+// A hand-made AVI: one H.264 video stream with an OpenDML super index naming one standard
+// index `superEntries` times, a "movi" list with `frames` frames and the standard index.
+class HandMadeAvi {
+  public:
+    std::vector<uint8_t> build(int frames, int superEntries, uint8_t ixSubType) {
+        b_.clear();
+        tag("RIFF");
+        size_t riff = placeholder();
+        tag("AVI ");
+        size_t hdrl = list("hdrl");
+        chunk("avih", 56);
+        put32At(b_.size() - 56 + 32, 176);
+        put32At(b_.size() - 56 + 36, 144);
+        size_t strl = list("strl");
+        chunk("strh", 56);
+        size_t strh = b_.size() - 56;
+        memcpy(&b_[strh], "vidsH264", 8);
+        put32At(strh + 20, 1);   // scale
+        put32At(strh + 24, 25);  // rate
+        chunk("strf", 40);
+        put32At(b_.size() - 40, 40);
+        put32At(b_.size() - 36, 176);
+        put32At(b_.size() - 32, 144);
+        chunk("indx", 24 + 16 * superEntries);
+        size_t indx = b_.size() - (24 + 16 * superEntries);
+        b_[indx] = 4;  // longs per entry
+        put32At(indx + 4, static_cast<uint32_t>(superEntries));
+        memcpy(&b_[indx + 8], "00dc", 4);
+        close(strl);
+        close(hdrl);
+        size_t movi = list("movi");
+        std::vector<std::pair<uint32_t, uint32_t>> entries;
+        for (int i = 0; i < frames; ++i) {
+            chunk("00dc", 6);
+            size_t data = b_.size() - 6;
+            const uint8_t frame[6] = {
+                0, 0, 0, 1, static_cast<uint8_t>(i == 0 ? 0x67 : 0x41), static_cast<uint8_t>(i)};
+            memcpy(&b_[data], frame, 6);
+            entries.push_back({static_cast<uint32_t>(data), 6u | (i == 0 ? 0u : 0x80000000u)});
+        }
+        size_t ix = b_.size();
+        chunk("ix00", 24 + 8 * frames);
+        b_[ix + 8] = 2;
+        b_[ix + 10] = ixSubType;
+        b_[ix + 11] = 1;  // index of chunks
+        put32At(ix + 12, static_cast<uint32_t>(frames));
+        memcpy(&b_[ix + 16], "00dc", 4);
+        for (int i = 0; i < frames; ++i) {
+            put32At(ix + 32 + 8 * i, entries[i].first);  // base offset 0: absolute positions
+            put32At(ix + 36 + 8 * i, entries[i].second);
+        }
+        close(movi);
+        for (int k = 0; k < superEntries; ++k) {
+            put32At(indx + 24 + 16 * k, static_cast<uint32_t>(ix));
+            put32At(indx + 32 + 16 * k, static_cast<uint32_t>(32 + 8 * frames));
+        }
+        close(riff - 8);
+        return b_;
+    }
+
+  private:
+    void tag(const char* t) { b_.insert(b_.end(), t, t + 4); }
+    size_t placeholder() {
+        b_.insert(b_.end(), 4, 0);
+        return b_.size();
+    }
+    size_t list(const char* type) {
+        tag("LIST");
+        size_t at = placeholder();
+        tag(type);
+        return at - 8;
+    }
+    void chunk(const char* id, size_t size) {
+        tag(id);
+        b_.push_back(static_cast<uint8_t>(size));
+        b_.push_back(static_cast<uint8_t>(size >> 8));
+        b_.push_back(static_cast<uint8_t>(size >> 16));
+        b_.push_back(static_cast<uint8_t>(size >> 24));
+        b_.insert(b_.end(), size, 0);
+    }
+    void close(size_t header) {
+        put32At(header + 4, static_cast<uint32_t>(b_.size() - header - 8));
+    }
+    void put32At(size_t at, uint32_t v) {
+        for (int i = 0; i < 4; ++i) {
+            b_[at + i] = static_cast<uint8_t>(v >> (8 * i));
+        }
+    }
+    std::vector<uint8_t> b_;
+};
+
+}  // namespace
+
+TEST(AviReaderHostile, SuperIndexRepeatingOneStandardIndexCountsItOnce) {
+    testsupport::TempDir dir;
+    writeBytes(dir.file("ok.avi"), HandMadeAvi().build(5, 1, 0));
+    AviPtr ok(avi_reader_open(dir.file("ok.avi").c_str(), 1));
+    ASSERT_TRUE(ok) << avi_reader_errno();
+    EXPECT_EQ(avi_reader_index_rebuilt(ok.get()), 0);
+    ASSERT_EQ(avi_reader_video_frames(ok.get()), 5);
+    EXPECT_EQ(avi_reader_width(ok.get()), 176);
+    int key = -1;
+    EXPECT_EQ(avi_reader_read_video(ok.get(), nullptr, 0, &key), 6);
+    EXPECT_EQ(key, AVI_FRAME_INDEX_KEY);
+    uint8_t buf[16];
+    EXPECT_EQ(avi_reader_read_video(ok.get(), buf, sizeof buf, &key), 6);
+    EXPECT_EQ(key, AVI_FRAME_OTHER);  // fifth byte 0x41: a slice, whatever the index says
+    avi_reader_seek_video(ok.get(), 0);
+    EXPECT_EQ(avi_reader_read_video(ok.get(), buf, sizeof buf, &key), 6);
+    EXPECT_EQ(key, AVI_FRAME_KEY);
+
+    writeBytes(dir.file("rep.avi"), HandMadeAvi().build(5, 4000, 0));
+    AviPtr rep(avi_reader_open(dir.file("rep.avi").c_str(), 1));
+    ASSERT_TRUE(rep);
+    EXPECT_EQ(avi_reader_video_frames(rep.get()), 5);
+}
+
+TEST(AviReaderHostile, StandardIndexWithAnotherSubTypeIsRefused) {
+    testsupport::TempDir dir;
+    writeBytes(dir.file("sub.avi"), HandMadeAvi().build(3, 1, 1));
+    testing::internal::CaptureStderr();
+    AviPtr h(avi_reader_open(dir.file("sub.avi").c_str(), 1));
+    std::string err = testing::internal::GetCapturedStderr();
+    ASSERT_TRUE(h);
+    EXPECT_EQ(err.find("Invalid Header, bIndexSubType != 0\n"), 0u) << err;
+    // Without a usable index the scan of "movi" finds the three frames.
+    EXPECT_EQ(avi_reader_index_rebuilt(h.get()), 1);
+    EXPECT_EQ(avi_reader_video_frames(h.get()), 3);
+}
+
+TEST(AviReaderHostile, SizesPastTheEndGiveAShorterIndexOrAnError) {
+    testsupport::TempDir dir;
+    auto bytes = HandMadeAvi().build(4, 1, 0);
+    // Cut through the standard index: its entries cannot be read, the scan takes over.
+    auto cut = bytes;
+    cut.resize(cut.size() - 12);
+    writeBytes(dir.file("cut.avi"), cut);
+    testing::internal::CaptureStderr();
+    AviPtr h(avi_reader_open(dir.file("cut.avi").c_str(), 1));
+    testing::internal::GetCapturedStderr();
+    ASSERT_TRUE(h);
+    EXPECT_EQ(avi_reader_video_frames(h.get()), 4);
+    // Every cut of the file opens or fails cleanly.
+    for (size_t n = 0; n < bytes.size(); n += 7) {
+        std::vector<uint8_t> part(bytes.begin(), bytes.begin() + static_cast<long>(n));
+        writeBytes(dir.file("part.avi"), part);
+        testing::internal::CaptureStderr();
+        AviPtr p(avi_reader_open(dir.file("part.avi").c_str(), 1));
+        testing::internal::GetCapturedStderr();
+        if (p) {
+            EXPECT_LE(avi_reader_video_frames(p.get()), 4);
+        } else {
+            EXPECT_NE(avi_reader_errno(), 0);
+        }
+    }
+}
