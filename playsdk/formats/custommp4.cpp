@@ -215,6 +215,16 @@ void destroyHandle(custommp4_t* h) {
 
 // ---- reading the record structure ----
 
+int64_t audioTablePosition(const SegmentEntry& s) {
+    return s.position + kSegmentObjSize + static_cast<int64_t>(s.videoCapacity) * kVideoEntrySize;
+}
+
+// Whether count entries of entrySize bytes at position lie inside the file; a table that
+// does not is not read (and its buffer not grown), whatever the count claims.
+bool tableFits(const custommp4_t* h, int64_t position, uint32_t count, int entrySize) {
+    return position + static_cast<int64_t>(count) * entrySize <= h->fileSize;
+}
+
 bool readSegmentObject(custommp4_t* h, int i) {
     int64_t start = h->filePos;
     uint8_t obj[kSegmentObjSize];
@@ -233,6 +243,17 @@ bool readSegmentObject(custommp4_t* h, int i) {
     }
     SegmentEntry s;
     s.position = start;
+    s.videoCount = loadU32(obj + 28);
+    s.audioCount = loadU32(obj + 32);
+    s.videoCapacity = loadU32(obj + 36);
+    // Index tables that lie beyond the end of the file mark a damaged segment: its frame
+    // counts cannot be believed, and they would make every later count wrong.
+    if (!tableFits(h, start + kSegmentObjSize, s.videoCount, kVideoEntrySize) ||
+        !tableFits(h, audioTablePosition(s), s.audioCount, kAudioEntrySize)) {
+        printf("ReadmdatSegmentObject%d (offset:%d) failed 4\n", i + 1, static_cast<int>(start));
+        return false;
+    }
+    s.position = start;
     s.firstTimeStamp = loadU32(obj + 20);
     s.lastTimeStamp = loadU32(obj + 24);
     s.videoCount = loadU32(obj + 28);
@@ -242,16 +263,6 @@ bool readSegmentObject(custommp4_t* h, int i) {
     h->segments.push_back(s);
     h->filePos = start + size;
     return true;
-}
-
-int64_t audioTablePosition(const SegmentEntry& s) {
-    return s.position + kSegmentObjSize + static_cast<int64_t>(s.videoCapacity) * kVideoEntrySize;
-}
-
-// Whether count entries of entrySize bytes at position lie inside the file; a table that
-// does not is not read (and its buffer not grown), whatever the count claims.
-bool tableFits(const custommp4_t* h, int64_t position, uint32_t count, int entrySize) {
-    return position + static_cast<int64_t>(count) * entrySize <= h->fileSize;
 }
 
 enum class LoadStyle { kPair, kSingle };

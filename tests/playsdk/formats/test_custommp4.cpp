@@ -447,3 +447,25 @@ TEST(RecordFile, ReadersAndSeekersShareAHandleSafely) {
     stop = true;
     seeker.join();
 }
+
+TEST(RecordFile, SegmentClaimingMoreFramesThanTheFileHoldsIsDropped) {
+    testsupport::TempDir dir;
+    RecordPlan p;
+    p.videoFrames = 6500;
+    ASSERT_TRUE(writeRecord(dir.file("h.ifv"), p));
+    auto segs = segmentPositions(dir.file("h.ifv"));
+    ASSERT_EQ(segs.size(), 3u);
+    uint32_t huge = 0xFFFFFFF0u;
+    putBytes(dir.file("h.ifv"), segs[2] + 28, &huge, 4);
+    testing::internal::CaptureStdout();
+    RecordPtr h(custommp4_open(dir.file("h.ifv").c_str(), 0, 0));
+    std::string out = testing::internal::GetCapturedStdout();
+    ASSERT_TRUE(h);
+    EXPECT_EQ(out, "ReadmdatSegmentObject3 (offset:" + std::to_string(segs[2]) + ") failed 4\n");
+    EXPECT_EQ(custommp4_video_frames(h.get()), 6000u);
+    // The same claim in the first segment fails the open.
+    putBytes(dir.file("h.ifv"), segs[0] + 28, &huge, 4);
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(custommp4_open(dir.file("h.ifv").c_str(), 0, 0), nullptr);
+    testing::internal::GetCapturedStdout();
+}
