@@ -7,6 +7,8 @@
 
 #include "g711.h"
 
+#include <cstddef>
+
 namespace zelplay::voice {
 
 namespace {
@@ -16,16 +18,19 @@ constexpr int kUlawBias = 33;               // mu-law bias, in 14-bit units
 constexpr int kUlawClip = 8191;             // largest biased mu-law magnitude
 
 // Number of significant bits of a non-negative value (0 for 0).
-inline int bitLength(unsigned value) {
-    return value == 0 ? 0 : 32 - __builtin_clz(value);
+constexpr int bitLength(unsigned value) {
+    int bits = 0;
+    while (value != 0) {
+        ++bits;
+        value >>= 1;
+    }
+    return bits;
 }
-
-}  // namespace
 
 // A-law: 13-bit signed value, 12-bit magnitude. Counted in steps of 2 (the magnitude below),
 // segments 0 and 1 hold 16 steps each and segment s > 1 covers [2^(s+3), 2^(s+4)) in steps of
 // 2^(s-1).
-uint8_t linearToAlaw(int16_t sample) {
+constexpr uint8_t alawFromSegments(int16_t sample) {
     const bool positive = sample >= 0;
     const unsigned magnitude = static_cast<unsigned>(positive ? sample : ~sample) >> 4;
     unsigned code;
@@ -43,7 +48,7 @@ uint8_t linearToAlaw(int16_t sample) {
 
 // mu-law: 14-bit signed value, biased 13-bit magnitude in [33, 8191]; segment s covers
 // [2^(s+5), 2^(s+6)) in steps of 2^(s+1).
-uint8_t linearToUlaw(int16_t sample) {
+constexpr uint8_t ulawFromSegments(int16_t sample) {
     const bool positive = sample >= 0;
     int biased = (static_cast<unsigned>(positive ? sample : ~sample) >> 2) + kUlawBias;
     if (biased > kUlawClip) {
@@ -58,7 +63,7 @@ uint8_t linearToUlaw(int16_t sample) {
     return static_cast<uint8_t>(~code);
 }
 
-int16_t alawToLinear(uint8_t code) {
+constexpr int16_t alawValue(uint8_t code) {
     const unsigned value = code ^ kAlawEvenBitMask;
     const int segment = (value >> 4) & 0x07;
     int magnitude = static_cast<int>(value & 0x0F) << 4 | 0x08;  // middle of the step
@@ -71,12 +76,34 @@ int16_t alawToLinear(uint8_t code) {
     return static_cast<int16_t>((value & 0x80) ? magnitude : -magnitude);
 }
 
-int16_t ulawToLinear(uint8_t code) {
+constexpr int16_t ulawValue(uint8_t code) {
     const unsigned value = static_cast<uint8_t>(~code);
     const int segment = (value >> 4) & 0x07;
     const int biased = ((static_cast<int>(value & 0x0F) << 3) + (kUlawBias << 2)) << segment;
     const int magnitude = biased - (kUlawBias << 2);
     return static_cast<int16_t>((value & 0x80) ? -magnitude : magnitude);
 }
+
+template <typename T, size_t N, typename F>
+constexpr std::array<T, N> buildTable(F entry) {
+    std::array<T, N> table{};
+    for (size_t i = 0; i < N; ++i) {
+        table[i] = entry(static_cast<int>(i));
+    }
+    return table;
+}
+
+}  // namespace
+
+// Inputs differing only below the bits a law keeps share a code, so the encoding tables are
+// indexed by the kept bits; entry i stands for the lowest 16-bit sample with those bits.
+constinit const std::array<uint8_t, 8192> kAlawFromLinear13 = buildTable<uint8_t, 8192>(
+    [](int i) { return alawFromSegments(static_cast<int16_t>((i - 4096) * 8)); });
+constinit const std::array<uint8_t, 16384> kUlawFromLinear14 = buildTable<uint8_t, 16384>(
+    [](int i) { return ulawFromSegments(static_cast<int16_t>((i - 8192) * 4)); });
+constinit const std::array<int16_t, 256> kLinearFromAlaw =
+    buildTable<int16_t, 256>([](int i) { return alawValue(static_cast<uint8_t>(i)); });
+constinit const std::array<int16_t, 256> kLinearFromUlaw =
+    buildTable<int16_t, 256>([](int i) { return ulawValue(static_cast<uint8_t>(i)); });
 
 }  // namespace zelplay::voice

@@ -78,31 +78,34 @@ constexpr int16_t kFloatNegativeZero = 0x20 - 0x400;
 
 // Number of significant bits of value, at most 15 (the standard's 15-bit normalizers).
 inline int log2Bits(int value) {
-    int bits = 0;
-    while (bits < 15 && value >= (1 << bits)) {
-        ++bits;
+    if (value <= 0) {
+        return 0;
     }
-    return bits;
+    return std::min(15, 32 - __builtin_clz(static_cast<unsigned>(value)));
 }
 
-// Index of the first decision level above value (the quantizer's table search).
+// Index of the first decision level above value (the quantizer's table search). The levels
+// rise, so the index is the number of levels at or below value; counted without branches,
+// since the outcome changes from sample to sample.
 inline int searchLevels(int value, const int* levels, int count) {
     int i = 0;
-    while (i < count && value >= levels[i]) {
-        ++i;
+    for (int k = 0; k < count; ++k) {
+        i += value >= levels[k];
     }
     return i;
 }
 
 // Para 4.2.4 (FMULT): product of a predictor coefficient (2^-14 units, taken >> 2) and a
-// signal value in the 4-bit-exponent, 6-bit-mantissa floating format.
-int floatMultiply(int coefficient, int floatValue) {
-    const int magnitude = coefficient > 0 ? coefficient : ((-coefficient) & 0x1FFF);
-    const int exponent = log2Bits(magnitude) - 6;
-    const int mantissa = magnitude == 0  ? 32
-                         : exponent >= 0 ? magnitude >> exponent
-                                         : magnitude << -exponent;
-    const int productExponent = exponent + ((floatValue >> 6) & 0xF) - 13;
+// signal value in the 4-bit-exponent, 6-bit-mantissa floating format. Called eight times
+// per sample, so kept inline and nearly branch-free.
+[[gnu::always_inline]] inline int floatMultiply(int coefficient, int floatValue) {
+    const unsigned magnitude =
+        static_cast<unsigned>(coefficient > 0 ? coefficient : ((-coefficient) & 0x1FFF));
+    // Significant bits of the magnitude (at most 13, below the 15-bit cap of the standard).
+    const int bits = magnitude == 0 ? 0 : 32 - __builtin_clz(magnitude | 1);
+    const int mantissa = magnitude == 0 ? 32 : static_cast<int>((magnitude << 6) >> bits);
+    // Exponent of the product: (bits - 6) + exponent of the value - 13.
+    const int productExponent = bits + ((floatValue >> 6) & 0xF) - 19;
     const int productMantissa = (mantissa * (floatValue & 0x3F) + 0x30) >> 4;
     const int product = productExponent >= 0 ? (productMantissa << productExponent) & 0x7FFF
                                              : productMantissa >> -productExponent;
@@ -110,7 +113,7 @@ int floatMultiply(int coefficient, int floatValue) {
 }
 
 // Para 4.2.4 (sixth-order zero predictor): sez, doubled.
-inline int zeroPrediction(const G726State& s) {
+[[gnu::always_inline]] inline int zeroPrediction(const G726State& s) {
     int sum = 0;
     for (int i = 0; i < 6; ++i) {
         sum += floatMultiply(s.b[i] >> 2, s.dq[i]);
@@ -119,7 +122,7 @@ inline int zeroPrediction(const G726State& s) {
 }
 
 // Para 4.2.4 (second-order pole predictor), doubled.
-inline int polePrediction(const G726State& s) {
+[[gnu::always_inline]] inline int polePrediction(const G726State& s) {
     return floatMultiply(s.a[1] >> 2, s.sr[1]) + floatMultiply(s.a[0] >> 2, s.sr[0]);
 }
 
@@ -246,13 +249,12 @@ void adapt(G726State& s, int y, int scaleMultiplier, int speedInput, int dq, int
         s.a[0] = static_cast<int16_t>(std::clamp(a1, -a1Limit, a1Limit));
 
         // UPB: zero coefficients, with leakage 2^-8 (2^-9 at 40 kbit/s).
+        // The sign comparison is done arithmetically: it changes from sample to sample.
         const int leak = s.bits == 5 ? 9 : 8;
+        const int step = dqMagnitude != 0 ? 128 : 0;
         for (int i = 0; i < 6; ++i) {
-            int b = s.b[i] - (s.b[i] >> leak);
-            if (dqMagnitude != 0) {
-                b += ((dq ^ s.dq[i]) >= 0) ? 128 : -128;
-            }
-            s.b[i] = static_cast<int16_t>(b);
+            const int sameSign = 1 + ((dq ^ s.dq[i]) >> 31);  // 1 same, 0 different
+            s.b[i] = static_cast<int16_t>(s.b[i] - (s.b[i] >> leak) + step * (2 * sameSign - 1));
         }
     }
 
@@ -344,7 +346,9 @@ void g726Sanitize(G726State& state, int bitsPerSample) {
     state.linear16 = 1;
 }
 
-uint8_t g726EncodeSample(G726State& state, int16_t sample) {
+namespace {
+
+inline uint8_t encodeOne(G726State& state, int16_t sample) {
     const Prediction p = predict(state);
     const int linear14 = sample >> 2;  // the coder works on 14-bit samples
     const int code = quantize(linear14 - p.se, p.y, tablesFor(state));
@@ -352,10 +356,36 @@ uint8_t g726EncodeSample(G726State& state, int16_t sample) {
     return static_cast<uint8_t>(code);
 }
 
-int16_t g726DecodeSample(G726State& state, uint8_t code) {
+inline int16_t decodeOne(G726State& state, uint8_t code) {
     const Prediction p = predict(state);
     const int sr = reconstructAndAdapt(state, p, code & ((1 << state.bits) - 1));
-    return static_cast<int16_t>(sr * 4);
+    return static_cast<int16_t>(sr * 4);  // back from 14 to 16 bits
+}
+
+}  // namespace
+
+uint8_t g726EncodeSample(G726State& state, int16_t sample) {
+    return encodeOne(state, sample);
+}
+
+int16_t g726DecodeSample(G726State& state, uint8_t code) {
+    return decodeOne(state, code);
+}
+
+void g726EncodeBlock(G726State& state, const int16_t* pcm, int count, uint8_t* codes) {
+    G726State local = state;  // kept in registers across the loop
+    for (int i = 0; i < count; ++i) {
+        codes[i] = encodeOne(local, pcm[i]);
+    }
+    state = local;
+}
+
+void g726DecodeBlock(G726State& state, const uint8_t* codes, int count, int16_t* pcm) {
+    G726State local = state;
+    for (int i = 0; i < count; ++i) {
+        pcm[i] = decodeOne(local, codes[i]);
+    }
+    state = local;
 }
 
 }  // namespace zelplay::voice

@@ -34,4 +34,8 @@ uint8_t g726EncodeSample(G726State& state, int16_t sample);
 // Reconstructs one sample from its code (bits above the coder's width are ignored).
 int16_t g726DecodeSample(G726State& state, uint8_t code);
 
+// The same over count samples, one code per byte.
+void g726EncodeBlock(G726State& state, const int16_t* pcm, int count, uint8_t* codes);
+void g726DecodeBlock(G726State& state, const uint8_t* codes, int count, int16_t* pcm);
+
 }  // namespace zelplay::voice

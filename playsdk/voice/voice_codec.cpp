@@ -1,8 +1,9 @@
 // Voice frames: header, payload layouts and the per-codec frame rules.
 //
-// A frame is 00 01 L 00 followed by L little-endian 16-bit payload words. Every payload is
-// built in a scratch buffer of the largest possible size first, so a frame never gets more
-// than its 4 + 2 * L bytes, and decoding reads the caller's frame without changing it.
+// A frame is 00 01 L 00 followed by L little-endian 16-bit payload words. Each encoder writes
+// exactly its 2 * L payload bytes (G.726 pads its last word with zero bits), and decoding
+// reads the caller's frame without changing it (the high-bit-first G.726 layouts are read in
+// their own order rather than repacked).
 
 #include "voice_codec.h"
 
@@ -43,9 +44,6 @@ constexpr int kAdpcmHeaderWords = 2;
 // An id 67 frame may hold at most this many words: more would decode to 484 or 488 samples,
 // beyond the 481-sample buffers that callers and the transcoder size for.
 constexpr int kMaxAdpcmStreamWords = 120;
-
-// Largest payload any codec writes (G.711: 481 / 2 words), in bytes.
-constexpr int kScratchBytes = 2 * 240;
 
 // Appends codes of a fixed width to a byte buffer, from the low bit of each byte upwards or
 // from the high bit downwards.
@@ -266,12 +264,14 @@ int encodeG726(CodecBlock& state, const CodecInfo& codec, const int16_t* pcm, in
                uint8_t* payload) {
     G726State& g726 = state.g726;
     g726Sanitize(g726, codec.bits);
+    std::array<uint8_t, kMaxFrameSamples> codes;
     if (codec.family == F::G726Words) {
         const int words = sampleCount / 8;
+        g726EncodeBlock(g726, pcm, 8 * words, codes.data());
         for (int w = 0; w < words; ++w) {
             unsigned word = 0;
             for (int k = 0; k < 8; ++k) {
-                word = word << 2 | g726EncodeSample(g726, pcm[8 * w + k]);
+                word = word << 2 | codes[static_cast<size_t>(8 * w + k)];
             }
             payload[2 * w] = static_cast<uint8_t>(word);
             payload[2 * w + 1] = static_cast<uint8_t>(word >> 8);
@@ -282,9 +282,10 @@ int encodeG726(CodecBlock& state, const CodecInfo& codec, const int16_t* pcm, in
     // stays in step with a decoder of the frame.
     const int words = (sampleCount & ~1) * codec.bits / 16;
     const int coded = words * 16 / codec.bits;
+    g726EncodeBlock(g726, pcm, coded, codes.data());
     BitWriter writer(payload, codec.msbFirst);
     for (int i = 0; i < coded; ++i) {
-        writer.put(g726EncodeSample(g726, pcm[i]), codec.bits);
+        writer.put(codes[static_cast<size_t>(i)], codec.bits);
     }
     writer.flush();
     std::fill(payload + (coded * codec.bits + 7) / 8, payload + 2 * words, 0);
@@ -295,19 +296,22 @@ int decodeG726(CodecBlock& state, const CodecInfo& codec, const uint8_t* payload
                int16_t* pcm) {
     G726State& g726 = state.g726;
     g726Sanitize(g726, codec.bits);
+    std::array<uint8_t, kMaxFrameSamples> codes;
     if (codec.family == F::G726Words) {
         for (int w = 0; w < samples / 8; ++w) {
             const unsigned word = payload[2 * w] | payload[2 * w + 1] << 8;
             for (int k = 0; k < 8; ++k) {
-                pcm[8 * w + k] = g726DecodeSample(g726, (word >> (14 - 2 * k)) & 3);
+                codes[static_cast<size_t>(8 * w + k)] =
+                    static_cast<uint8_t>((word >> (14 - 2 * k)) & 3);
             }
         }
-        return samples;
+    } else {
+        BitReader reader(payload, codec.msbFirst);
+        for (int i = 0; i < samples; ++i) {
+            codes[static_cast<size_t>(i)] = static_cast<uint8_t>(reader.get(codec.bits));
+        }
     }
-    BitReader reader(payload, codec.msbFirst);
-    for (int i = 0; i < samples; ++i) {
-        pcm[i] = g726DecodeSample(g726, static_cast<uint8_t>(reader.get(codec.bits)));
-    }
+    g726DecodeBlock(g726, codes.data(), samples, pcm);
     return samples;
 }
 
@@ -347,23 +351,23 @@ bool resetBlock(CodecBlock& state, uint16_t id) {
 
 int encodeFrame(CodecBlock& state, const CodecInfo& codec, const int16_t* pcm, int sampleCount,
                 uint8_t* frame) {
-    std::array<uint8_t, kScratchBytes> payload{};
+    // Each coder writes exactly its 2 * words payload bytes behind the header.
+    uint8_t* payload = frame + kFrameHeaderBytes;
     int words = 0;
     switch (codec.family) {
         case F::G711Alaw:
         case F::G711Ulaw:
-            words = encodeG711(codec, pcm, sampleCount, payload.data());
+            words = encodeG711(codec, pcm, sampleCount, payload);
             break;
         case F::ImaAdpcm:
-            words = encodeAdpcm(state, codec, pcm, sampleCount, payload.data());
+            words = encodeAdpcm(state, codec, pcm, sampleCount, payload);
             break;
         case F::G726:
         case F::G726Words:
-            words = encodeG726(state, codec, pcm, sampleCount, payload.data());
+            words = encodeG726(state, codec, pcm, sampleCount, payload);
             break;
     }
     writeHeader(frame, words);
-    std::memcpy(frame + kFrameHeaderBytes, payload.data(), 2 * static_cast<size_t>(words));
     return kFrameHeaderBytes + 2 * words;
 }
 
