@@ -36,16 +36,20 @@ bool hasChromaFields(uint32_t profile) {
     }
 }
 
-// scaling_list(), clause 7.3.2.1.1.1: only the bits matter here.
-void skipScalingList(BitReader& r, int size) {
+// scaling_list(), clause 7.3.2.1.1.1: only the bits matter here. delta_scale lies in
+// -128..127; anything else is a malformed set.
+bool skipScalingList(BitReader& r, int size) {
     int last = 8, next = 8;
     for (int j = 0; j < size && !r.overrun(); ++j) {
         if (next != 0) {
             const int32_t delta = r.se();
+            if (delta < -128 || delta > 127)
+                return false;
             next = (last + delta + 256) % 256;
         }
         last = next == 0 ? last : next;
     }
+    return !r.overrun();
 }
 
 // Emulation prevention bytes (00 00 03) removed, clause 7.4.1.
@@ -124,8 +128,8 @@ std::optional<PictureSize> parseSpsPictureSize(const uint8_t* nal, size_t length
         if (r.flag()) {           // seq_scaling_matrix_present_flag
             const int lists = chromaFormat != 3 ? 8 : 12;
             for (int i = 0; i < lists && !r.overrun(); ++i) {
-                if (r.flag())
-                    skipScalingList(r, i < 6 ? 16 : 64);
+                if (r.flag() && !skipScalingList(r, i < 6 ? 16 : 64))
+                    return std::nullopt;
             }
         }
     }

@@ -193,6 +193,12 @@ TEST(SpsReader, AccessUnitRulesAndMalformedSets) {
     EXPECT_FALSE(zelplay::parseSpsPictureSize(cut.data(), 3));
     std::vector<uint8_t> zeros(32, 0);
     EXPECT_FALSE(zelplay::parseSpsPictureSize(zeros.data(), zeros.size()));
+    // A high-profile set whose scaling list deltas lie outside -128..127 (found by fuzzing:
+    // the running sum overflowed).
+    const std::vector<uint8_t> wild = {0x53, 0x31, 0x53, 0xff, 0xff, 0xff, 0xff, 0xff,
+                                       0xff, 0xff, 0xff, 0xff, 0xff, 0x00, 0xff, 0xff,
+                                       0x00, 0x00, 0x00, 0x01, 0xff, 0xff, 0xff};
+    EXPECT_FALSE(zelplay::parseSpsPictureSize(wild.data(), wild.size()));
 }
 
 TEST(SpsReader, StartCodeSearchGivesUpFarAway) {
