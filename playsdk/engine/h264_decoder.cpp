@@ -64,14 +64,24 @@ bool H264Decoder::copyPictureLocked(std::vector<uint8_t>& picture, size_t& pictu
     if (picture.size() < total)
         picture.resize(total);
     uint8_t* out = picture.data();
-    for (size_t row = 0; row < h; ++row)
-        std::memcpy(out + row * w, frame_.pY + row * frame_.yStride, w);
-    const size_t cw = w / 2, ch = h / 2;
     uint8_t* outV = out + lumaBytes;
     uint8_t* outU = outV + lumaBytes / 4;
-    for (size_t row = 0; row < ch; ++row) {
-        std::memcpy(outV + row * cw, frame_.pV + row * frame_.uvStride, cw);
-        std::memcpy(outU + row * cw, frame_.pU + row * frame_.uvStride, cw);
+    const size_t cw = w / 2, ch = h / 2;
+    // Planes without row padding go over in one piece each.
+    if (frame_.yStride == w) {
+        std::memcpy(out, frame_.pY, lumaBytes);
+    } else {
+        for (size_t row = 0; row < h; ++row)
+            std::memcpy(out + row * w, frame_.pY + row * frame_.yStride, w);
+    }
+    if (frame_.uvStride == cw) {
+        std::memcpy(outV, frame_.pV, cw * ch);
+        std::memcpy(outU, frame_.pU, cw * ch);
+    } else {
+        for (size_t row = 0; row < ch; ++row) {
+            std::memcpy(outV + row * cw, frame_.pV + row * frame_.uvStride, cw);
+            std::memcpy(outU + row * cw, frame_.pU + row * frame_.uvStride, cw);
+        }
     }
     pictureBytes = total;
     return true;

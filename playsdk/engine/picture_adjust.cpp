@@ -57,8 +57,16 @@ void adjustPicture(const ColourSettings& settings, uint8_t* y, uint8_t* v, uint8
     if (!settings.chromaNeutral()) {
         const ChromaConstants c = chromaConstants(settings.saturation, settings.hue);
         const size_t chromaCount = lumaCount / 4;
-        for (size_t i = 0; i < chromaCount; ++i)
-            rotateChroma(c, u[i], v[i]);
+        // The planes do not overlap; written so that the compiler can vectorise the loop.
+        uint8_t* __restrict pu = u;
+        uint8_t* __restrict pv = v;
+        for (size_t i = 0; i < chromaCount; ++i) {
+            const int su = pu[i], sv = pv[i];
+            const int nu = ((((su * c.kc + sv * c.ks - c.k1) >> 8) * c.a) >> 8) + 128;
+            const int nv = ((((sv * c.kc - su * c.ks - c.k2) >> 8) * c.a) >> 8) + 128;
+            pu[i] = static_cast<uint8_t>(nu < 0 ? 0 : nu > 255 ? 255 : nu);
+            pv[i] = static_cast<uint8_t>(nv < 0 ? 0 : nv > 255 ? 255 : nv);
+        }
     }
 }
 
