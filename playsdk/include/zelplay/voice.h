@@ -86,10 +86,9 @@ ZELPLAY_API int32_t HI_VOICE_GetVersion(char* version);
 ZELPLAY_API int32_t HI_VOICE_EncReset(void* state, uint16_t codecId);
 ZELPLAY_API int32_t HI_VOICE_DecReset(void* state, uint16_t codecId);
 
-/* Encodes sampleCount (1..481) samples into one frame. frame needs room for
- * 4 + 2 * sampleCount bytes at most (4 + sampleCount for G.711, less for the others);
- * exactly 4 + 2 * L bytes are written. Checks run in the order state, pcm, frame,
- * sampleCount, codec. */
+/* Encodes sampleCount (1..481) samples into one frame and writes exactly its 4 + 2 * L bytes
+ * (at most 8 + sampleCount; HI_VOICE_MAX_FRAME_BYTES always suffices). Checks run in the
+ * order state, pcm, frame, sampleCount, codec. */
 ZELPLAY_API int32_t HI_VOICE_EncodeFrame(void* state, const int16_t* pcm, uint8_t* frame,
                                          int32_t sampleCount);
 
