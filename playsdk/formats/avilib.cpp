@@ -240,7 +240,7 @@ bool parseStreamList(avi_reader_t* h, const uint8_t* p, uint32_t size, int strea
         uint32_t rate = loadU32(strh + 24);
         h->videoStart = static_cast<long>(loadU32(strh + 28));
         h->headerFrames = static_cast<long>(loadU32(strh + 32));
-        if (scale != 0) {
+        if (scale != 0 && rate != 0) {
             h->frameRate = static_cast<double>(rate) / scale;
         }
         if (strf != nullptr && strfSize >= 20) {
@@ -287,6 +287,10 @@ void parseHeaderList(avi_reader_t* h, const uint8_t* p, uint32_t size) {
         }
         const uint8_t* data = p + pos + 8;
         if (isTag(p + pos, "avih") && chunkSize >= 40) {
+            uint32_t microsecondsPerFrame = loadU32(data);
+            if (h->frameRate <= 0.0 && microsecondsPerFrame != 0) {
+                h->frameRate = 1e6 / microsecondsPerFrame;  // replaced by the stream's own rate
+            }
             if (h->width == 0) {
                 h->width = static_cast<int>(loadU32(data + 32));
                 h->height = static_cast<int>(loadU32(data + 36));

@@ -508,6 +508,22 @@ TEST(AviReaderHostile, SuperIndexRepeatingOneStandardIndexCountsItOnce) {
     EXPECT_EQ(avi_reader_read_video(ok.get(), buf, sizeof buf, &key), 6);
     EXPECT_EQ(key, AVI_FRAME_KEY);
 
+    EXPECT_DOUBLE_EQ(avi_reader_frame_rate(ok.get()), 25.0);
+
+    // A stream header without a rate: the main header's frame period gives it.
+    auto noRate = HandMadeAvi().build(5, 1, 0);
+    const uint8_t strh[4] = {'s', 't', 'r', 'h'};
+    size_t at = std::search(noRate.begin(), noRate.end(), strh, strh + 4) - noRate.begin();
+    noRate[at + 8 + 24] = 0;  // dwRate
+    const uint8_t avih[4] = {'a', 'v', 'i', 'h'};
+    size_t main = std::search(noRate.begin(), noRate.end(), avih, avih + 4) - noRate.begin();
+    noRate[main + 8] = 0x40;  // 40 000 us per frame
+    noRate[main + 9] = 0x9C;
+    writeBytes(dir.file("norate.avi"), noRate);
+    AviPtr fallback(avi_reader_open(dir.file("norate.avi").c_str(), 1));
+    ASSERT_TRUE(fallback);
+    EXPECT_DOUBLE_EQ(avi_reader_frame_rate(fallback.get()), 25.0);
+
     writeBytes(dir.file("rep.avi"), HandMadeAvi().build(5, 4000, 0));
     AviPtr rep(avi_reader_open(dir.file("rep.avi").c_str(), 1));
     ASSERT_TRUE(rep);
