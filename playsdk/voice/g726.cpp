@@ -127,7 +127,7 @@ inline int searchLevels(int value, const int* levels, int count) {
 }
 
 // Para 4.2.3 (MIX): scale factor y, mixed from yu and yl by the speed control ap.
-int scaleFactor(const G726State& s) {
+inline int scaleFactor(const G726State& s) {
     if (s.ap >= 256) {
         return s.yu;
     }
@@ -144,7 +144,7 @@ int scaleFactor(const G726State& s) {
 
 // Para 4.2.2 (adaptive quantizer): log2 of |d| less the scale factor, looked up in the
 // decision levels; the sign becomes the code's top half.
-int quantize(int difference, int y, const RateTables& rate) {
+inline int quantize(int difference, int y, const RateTables& rate) {
     const int magnitude = std::abs(difference);
     const int exponent = log2Bits(magnitude >> 1);
     const int mantissa = ((magnitude << 7) >> exponent) & 0x7F;
@@ -163,7 +163,7 @@ int quantize(int difference, int y, const RateTables& rate) {
 
 // Para 4.2.3 (inverse adaptive quantizer): quantized difference in sign-magnitude form
 // (negative values carry -0x8000 on top of the magnitude).
-int reconstruct(bool negative, int normalizedLog, int y) {
+inline int reconstruct(bool negative, int normalizedLog, int y) {
     const int logValue = normalizedLog + (y >> 2);
     if (logValue < 0) {
         return negative ? -0x8000 : 0;
@@ -185,17 +185,22 @@ inline int16_t toFloat(int magnitude, bool negative) {
 }
 
 // Paras 4.2.3 to 4.2.8: every adaptation after one sample, in the standard's order.
-void adapt(G726State& s, int y, int scaleMultiplier, int speedInput, int dq, int sr, int dqsez) {
+[[gnu::always_inline]] inline void adapt(G726State& s, int y, int scaleMultiplier, int speedInput,
+                                         int dq, int sr, int dqsez) {
     const int signNow = dqsez < 0 ? 1 : 0;
     const int dqMagnitude = dq & 0x7FFF;
 
-    // Para 4.2.8 (TRANS): transition detector, on the old slow scale factor.
-    const int ylInteger = s.yl >> 15;
-    const int ylFraction = (s.yl >> 10) & 0x1F;
-    const int threshold1 = (32 + ylFraction) << ylInteger;
-    const int threshold2 = ylInteger > 9 ? 31 << 10 : threshold1;
-    const int dqThreshold = (threshold2 + (threshold2 >> 1)) >> 1;
-    const bool transition = s.td != 0 && dqMagnitude > dqThreshold;
+    // Para 4.2.8 (TRANS): transition detector, on the old slow scale factor; only a detected
+    // tone can end in a transition.
+    bool transition = false;
+    if (s.td != 0) {
+        const int ylInteger = s.yl >> 15;
+        const int ylFraction = (s.yl >> 10) & 0x1F;
+        const int threshold1 = (32 + ylFraction) << ylInteger;
+        const int threshold2 = ylInteger > 9 ? 31 << 10 : threshold1;
+        const int dqThreshold = (threshold2 + (threshold2 >> 1)) >> 1;
+        transition = dqMagnitude > dqThreshold;
+    }
 
     // Para 4.2.3 (FILTD, LIMB, FILTE): quantizer scale factor adaptation.
     const int yu = std::clamp(y + ((scaleMultiplier - y) >> 5), 544, 5120);
@@ -304,14 +309,14 @@ struct Prediction {
 };
 
 // Para 4.2.4 (ACCUM): the sums are 16-bit two's complement, modulo 2^16.
-inline Prediction predict(const G726State& s) {
+[[gnu::always_inline]] inline Prediction predict(const G726State& s) {
     const int zero = static_cast<int16_t>(zeroPrediction(s));
     const int total = static_cast<int16_t>(zero + polePrediction(s));
     return Prediction{zero >> 1, total >> 1, scaleFactor(s)};
 }
 
 // Para 4.2.3 onwards: reconstruct from the code, adapt, return the reconstructed signal.
-inline int reconstructAndAdapt(G726State& s, const Prediction& p, int code) {
+[[gnu::always_inline]] inline int reconstructAndAdapt(G726State& s, const Prediction& p, int code) {
     const RateTables& rate = tablesFor(s);
     const int dq = reconstruct((code & rate.signBit) != 0, rate.reconstructLog[code], p.y);
     // Para 4.2.4 (ADDB): reconstructed signal, 16-bit two's complement, modulo 2^16.
