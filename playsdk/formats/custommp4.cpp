@@ -973,6 +973,29 @@ uint32_t custommp4_segment_count(custommp4_t* h) {
     return h != nullptr ? loadU32(h->listObj + listobj::kSegments) : 0;
 }
 
+int custommp4_segment_info(custommp4_t* h, uint32_t index, uint32_t* first_time_stamp,
+                           uint32_t* last_time_stamp, uint32_t* video_frames,
+                           uint32_t* audio_frames) {
+    // A record being written keeps its open segment in the table before it counts it.
+    if (h == nullptr || index >= custommp4_segment_count(h) || index >= h->segments.size()) {
+        return 0;
+    }
+    const SegmentEntry& s = h->segments[index];
+    if (first_time_stamp != nullptr) {
+        *first_time_stamp = s.firstTimeStamp;
+    }
+    if (last_time_stamp != nullptr) {
+        *last_time_stamp = s.lastTimeStamp;
+    }
+    if (video_frames != nullptr) {
+        *video_frames = s.videoCount;
+    }
+    if (audio_frames != nullptr) {
+        *audio_frames = s.audioCount;
+    }
+    return 1;
+}
+
 void custommp4_video_codec(custommp4_t* h, char tag[5]) {
     if (tag == nullptr) {
         return;

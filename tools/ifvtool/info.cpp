@@ -141,6 +141,27 @@ bool collectRecordFacts(const std::string& path, const InfoOptions& options, Fac
     f.text("end_utc", utcText(custommp4_end_time(r)));
     f.number("duration_ms", custommp4_duration(r));
     f.number("segments", custommp4_segment_count(r));
+    std::string segments = "[";
+    for (uint32_t i = 0; i < custommp4_segment_count(r); ++i) {
+        uint32_t first = 0, last = 0, video = 0, audio = 0;
+        custommp4_segment_info(r, i, &first, &last, &video, &audio);
+        if (options.json) {
+            Facts sf;
+            sf.number("first_ms", first);
+            sf.number("last_ms", last);
+            sf.number("video_frames", video);
+            sf.number("audio_frames", audio);
+            segments += (i ? ", " : "") + sf.json();
+        } else {
+            f.text("segment " + std::to_string(i + 1), std::to_string(first) + "-" +
+                                                           std::to_string(last) + " ms, " +
+                                                           std::to_string(video) + " video, " +
+                                                           std::to_string(audio) + " audio frames");
+        }
+    }
+    if (options.json) {
+        f.nested("segment_list", segments + "]");
+    }
     f.number("video_frames", custommp4_video_frames(r));
     f.number("audio_frames", custommp4_audio_frames(r));
     char tag[5];

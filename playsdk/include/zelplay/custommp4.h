@@ -90,6 +90,11 @@ ZELPLAY_API uint32_t custommp4_video_bit_rate(custommp4_t* h); /* nominal */
 ZELPLAY_API int custommp4_audio_bits_per_sample(custommp4_t* h);
 /* Further facts of the stream headers, for tools. */
 ZELPLAY_API uint32_t custommp4_segment_count(custommp4_t* h);
+/* Facts of segment index (0 .. segment count - 1): time stamps in ms and frame counts.
+ * Returns 1, or 0 for an index out of range (outputs untouched). Outputs may be NULL. */
+ZELPLAY_API int custommp4_segment_info(custommp4_t* h, uint32_t index, uint32_t* first_time_stamp,
+                                       uint32_t* last_time_stamp, uint32_t* video_frames,
+                                       uint32_t* audio_frames);
 ZELPLAY_API void custommp4_video_codec(custommp4_t* h, char tag[5]); /* NUL-terminated */
 ZELPLAY_API void custommp4_audio_codec(custommp4_t* h, char tag[5]);
 ZELPLAY_API int custommp4_audio_sample_rate(custommp4_t* h);

@@ -209,6 +209,13 @@ TEST(RecordFile, DamagedTailSegmentKeepsTheGoodOnes) {
     ASSERT_TRUE(h);
     EXPECT_EQ(out, "ReadmdatSegmentObject3 (offset:" + std::to_string(segs[2]) + ") failed 2\n");
     EXPECT_EQ(custommp4_segment_count(h.get()), 2u);
+    uint32_t first = 1, last = 0, video = 0, audio = 9;
+    EXPECT_EQ(custommp4_segment_info(h.get(), 1, &first, &last, &video, &audio), 1);
+    EXPECT_EQ(first, videoStamp(3000));
+    EXPECT_EQ(last, videoStamp(5999));
+    EXPECT_EQ(video, 3000u);
+    EXPECT_EQ(audio, 0u);
+    EXPECT_EQ(custommp4_segment_info(h.get(), 2, &first, &last, &video, &audio), 0);
     p.videoFrames = 6000;
     // The last kept frame now reports the last-frame duration.
     expectPlan(h.get(), p);

@@ -165,6 +165,10 @@ TEST_F(Ifvtool, InfoReportsRecordAndAviFacts) {
     EXPECT_NE(json.find("\"start_utc\": \"2023-11-14T22:13:20Z\""), std::string::npos);
     EXPECT_NE(json.find("\"video_frames\": 100"), std::string::npos);
     EXPECT_NE(json.find("\"segments\": 1"), std::string::npos);
+    EXPECT_NE(json.find("\"segment_list\": [{\"first_ms\": 0, \"last_ms\": "), std::string::npos);
+    std::string lines = capture(std::string(IFVTOOL_EXE) + " info '" + path("i.ifv") + "'");
+    EXPECT_NE(lines.find("\nsegment 1: 0-"), std::string::npos) << lines;
+    EXPECT_NE(lines.find(" ms, 100 video, "), std::string::npos) << lines;
     EXPECT_NE(json.find("\"audio_codec\": \"PCMA\""), std::string::npos);
     EXPECT_EQ(json.back(), '\n');
     EXPECT_EQ(json.find('\n'), json.size() - 1);  // one line, nothing else on stdout
