@@ -289,8 +289,8 @@ TEST(BufferedStream, WaitsForTheStartDelayThenPacesByTimeStamps) {
         lateMs.push_back(elapsed - 40.0 * static_cast<double>(i));
     }
     std::sort(lateMs.begin(), lateMs.end());
-    EXPECT_LT(std::abs(lateMs[lateMs.size() / 2]), 60.0) << "median lateness";
-    EXPECT_GT(lateMs.front(), -60.0) << "frames shown well before their time";
+    EXPECT_LT(std::abs(lateMs[lateMs.size() / 2]), 100.0) << "median lateness";
+    EXPECT_GT(lateMs.front(), -150.0) << "frames shown well before their time";
 }
 
 TEST(BufferedStream, PauseHoldsFramesAndSingleStepShowsOne) {
