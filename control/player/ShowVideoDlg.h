@@ -41,10 +41,11 @@ class CVideoArea : public QFrame {
 
 // Counters of a window's runs and pictures since construction, read by tests and benchmarks.
 struct PlayCounters {
-    std::atomic<std::uint64_t> runs{0};     // playback runs begun
-    std::atomic<std::uint64_t> decoded{0};  // pictures the decoder delivered
-    std::atomic<std::uint64_t> shown{0};    // pictures handed to ShowPicture and kept
-    std::atomic<std::uint64_t> dropped{0};  // pictures not shown (other size, hidden, capture)
+    std::atomic<std::uint64_t> runs{0};         // playback runs begun
+    std::atomic<std::uint64_t> soundOpened{0};  // runs that held the sound device
+    std::atomic<std::uint64_t> decoded{0};      // pictures the decoder delivered
+    std::atomic<std::uint64_t> shown{0};        // pictures handed to ShowPicture and kept
+    std::atomic<std::uint64_t> dropped{0};      // pictures not shown (other size, hidden, capture)
 };
 
 class CShowVideoDlg : public QWidget {
