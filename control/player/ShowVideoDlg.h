@@ -8,6 +8,8 @@
 
 #include <QFrame>
 #include <QImage>
+#include <QList>
+#include <QUrl>
 #include <QWidget>
 
 #include <atomic>
@@ -73,6 +75,21 @@ class CShowVideoDlg : public QWidget {
     // is in progress or playing has stopped. Always returns 0. Play thread.
     int ShowPicture(const AVFrame* picture, int width, int height, int reserved, int bitsPerPixel);
 
+    // Selection and enlarging within the grid (the parent widget, when it is one).
+    void Activate();         // selects this window: the others are deselected first
+    void Deactivate();       // grey title strip, not selected
+    void ToggleMaximized();  // covers the whole grid, or gives the grid its layout back
+
+    // Writes the current picture to `path` as a BMP file at the display's colour depth. False
+    // when there is no picture or the file cannot be written. GUI thread.
+    bool SavePicture(const std::string& path);
+    // The same at a given depth in bits per pixel (the display's, normally).
+    bool SavePicture(const std::string& path, int displayDepth);
+
+    // Files dropped on the window: the first local file plays here, its path taken whole;
+    // the others are ignored.
+    void OnDropFiles(const QList<QUrl>& urls);
+
     // Title strip text.
     void SetTitle(const QString& text);
     QString title() const;
@@ -126,6 +143,9 @@ class CShowVideoDlg : public QWidget {
     void showEvent(QShowEvent* event) override;
     void hideEvent(QHideEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
 
   private:
     // One play thread and what it is told. The thread owns nothing of the window.
