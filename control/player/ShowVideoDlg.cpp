@@ -1,16 +1,27 @@
 #include "ShowVideoDlg.h"
 
 #include <QCloseEvent>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFile>
+#include <QGuiApplication>
+#include <QMimeData>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QResizeEvent>
+#include <QScreen>
+#include <QUrl>
 
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <exception>
 
+#include "BitmapFile.h"
 #include "ColorStaticST.h"
 #include "IdlePicture.h"
 #include "StreamPlayer.h"
+#include "VideoGrid.h"
 
 extern "C" {
 #include <libavutil/frame.h>
@@ -38,6 +49,8 @@ CShowVideoDlg::CShowVideoDlg(QWidget* parent)
     m_stTitle->setText("1    ");
     m_videoArea = new CVideoArea(*this, this);
     setAcceptDrops(true);
+    connect(m_stTitle, &CColorStaticST::clicked, this, &CShowVideoDlg::Activate);
+    connect(m_stTitle, &CColorStaticST::doubleClicked, this, &CShowVideoDlg::ToggleMaximized);
     OnInitDialog();
 }
 
@@ -83,6 +96,92 @@ void CShowVideoDlg::showEvent(QShowEvent* event) {
 void CShowVideoDlg::hideEvent(QHideEvent* event) {
     QWidget::hideEvent(event);
     m_bShown.store(isVisible(), std::memory_order_release);
+}
+
+void CShowVideoDlg::Activate() {
+    if (auto* grid = dynamic_cast<IVideoGrid*>(parentWidget()))
+        grid->DeactivateAll();
+    m_bActive = true;
+    m_stTitle->SetBkColor(CColorStaticST::kActiveBk);
+    layoutItems();
+    m_stTitle->update();
+}
+
+void CShowVideoDlg::Deactivate() {
+    m_stTitle->SetBkColor(CColorStaticST::kInactiveBk);
+    m_bActive = false;
+}
+
+void CShowVideoDlg::ToggleMaximized() {
+    auto* grid = dynamic_cast<IVideoGrid*>(parentWidget());
+    if (m_bMaximized) {
+        if (grid)
+            grid->LayoutWindows(grid->windowCount());
+        m_bMaximized = false;
+    } else {
+        if (grid)
+            grid->HideAll();
+        show();
+        if (parentWidget())
+            setGeometry(parentWidget()->rect());
+        m_bMaximized = true;
+    }
+    layoutItems();
+    m_stTitle->update();
+}
+
+void CShowVideoDlg::mousePressEvent(QMouseEvent* event) {
+    if (event->button() == Qt::LeftButton)
+        Activate();
+    QWidget::mousePressEvent(event);
+}
+
+void CShowVideoDlg::dragEnterEvent(QDragEnterEvent* event) {
+    if (event->mimeData()->hasUrls())
+        event->acceptProposedAction();
+}
+
+void CShowVideoDlg::dropEvent(QDropEvent* event) {
+    OnDropFiles(event->mimeData()->urls());
+    event->acceptProposedAction();
+}
+
+void CShowVideoDlg::OnDropFiles(const QList<QUrl>& urls) {
+    if (urls.isEmpty() || !urls.first().isLocalFile())
+        return;
+    setUrl(QFile::encodeName(urls.first().toLocalFile()).toStdString());
+    StartPlay();
+}
+
+bool CShowVideoDlg::SavePicture(const std::string& path) {
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    return SavePicture(path, screen ? screen->depth() : 32);
+}
+
+bool CShowVideoDlg::SavePicture(const std::string& path, int displayDepth) {
+    QImage picture;
+    {
+        // The mark is set and the picture taken under the picture lock, so that no
+        // replacement that began before the mark can be under way while it is read.
+        std::lock_guard lock(m_csPicture);
+        if (m_hPicture.isNull())
+            return false;
+        m_bCapturing = true;
+        picture = m_hPicture;
+    }
+    const std::vector<std::uint8_t> file =
+        monvid::encodeBitmapFile(picture, monvid::bitmapBitsForDisplayDepth(displayDepth));
+    bool written = false;
+    if (!file.empty()) {
+        if (std::FILE* out = std::fopen(path.c_str(), "wb")) {
+            written = std::fwrite(file.data(), 1, file.size(), out) == file.size();
+            written = (std::fclose(out) == 0) && written;
+            if (!written)
+                std::remove(path.c_str());
+        }
+    }
+    m_bCapturing = false;
+    return written;
 }
 
 void CShowVideoDlg::SetTitle(const QString& text) {

@@ -8,6 +8,8 @@
 
 #include <QFrame>
 #include <QImage>
+#include <QList>
+#include <QUrl>
 #include <QWidget>
 
 #include <atomic>
@@ -41,10 +43,11 @@ class CVideoArea : public QFrame {
 
 // Counters of a window's runs and pictures since construction, read by tests and benchmarks.
 struct PlayCounters {
-    std::atomic<std::uint64_t> runs{0};     // playback runs begun
-    std::atomic<std::uint64_t> decoded{0};  // pictures the decoder delivered
-    std::atomic<std::uint64_t> shown{0};    // pictures handed to ShowPicture and kept
-    std::atomic<std::uint64_t> dropped{0};  // pictures not shown (other size, hidden, capture)
+    std::atomic<std::uint64_t> runs{0};         // playback runs begun
+    std::atomic<std::uint64_t> soundOpened{0};  // runs that held the sound device
+    std::atomic<std::uint64_t> decoded{0};      // pictures the decoder delivered
+    std::atomic<std::uint64_t> shown{0};        // pictures handed to ShowPicture and kept
+    std::atomic<std::uint64_t> dropped{0};      // pictures not shown (other size, hidden, capture)
 };
 
 class CShowVideoDlg : public QWidget {
@@ -71,6 +74,21 @@ class CShowVideoDlg : public QWidget {
     // 32-bit BGRA, bottom row first. Keeps it as the window's current picture unless a capture
     // is in progress or playing has stopped. Always returns 0. Play thread.
     int ShowPicture(const AVFrame* picture, int width, int height, int reserved, int bitsPerPixel);
+
+    // Selection and enlarging within the grid (the parent widget, when it is one).
+    void Activate();         // selects this window: the others are deselected first
+    void Deactivate();       // grey title strip, not selected
+    void ToggleMaximized();  // covers the whole grid, or gives the grid its layout back
+
+    // Writes the current picture to `path` as a BMP file at the display's colour depth. False
+    // when there is no picture or the file cannot be written. GUI thread.
+    bool SavePicture(const std::string& path);
+    // The same at a given depth in bits per pixel (the display's, normally).
+    bool SavePicture(const std::string& path, int displayDepth);
+
+    // Files dropped on the window: the first local file plays here, its path taken whole;
+    // the others are ignored.
+    void OnDropFiles(const QList<QUrl>& urls);
 
     // Title strip text.
     void SetTitle(const QString& text);
@@ -125,6 +143,9 @@ class CShowVideoDlg : public QWidget {
     void showEvent(QShowEvent* event) override;
     void hideEvent(QHideEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
 
   private:
     // One play thread and what it is told. The thread owns nothing of the window.

@@ -1,6 +1,7 @@
 #include "StreamPlayer.h"
 
 #include <chrono>
+#include <functional>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -8,6 +9,7 @@
 #include "FfmpegPtr.h"
 #include "PlayOptions.h"
 #include "ShowVideoDlg.h"
+#include "SoundPath.h"
 
 extern "C" {
 #include <libavutil/imgutils.h>
@@ -79,6 +81,7 @@ class Run {
     bool paced_ = false;  // stored inputs are paced by their time stamps
     AVRational videoTimeBase_{1, AV_TIME_BASE};
     PresentationClock clock_;
+    SoundPath sound_;  // released before the decoders it reads from
 };
 
 void initNetworkOnce() {
@@ -178,14 +181,20 @@ bool Run::play(const std::string& address) {
     packet_.reset(av_packet_alloc());
     if (!decoded_ || !packet_)
         return fail();
-    // Until the sound path holds the device, nothing paces a stored input but its own times.
-    paced_ = !isLiveAddress(address);
+    if (audioIndex_ >= 0 && sound_.open(audioDecoder_.get()))
+        window_.m_counters.soundOpened.fetch_add(1, std::memory_order_relaxed);
+    // With sound, the device's pace holds the run back; a stored input without sound is paced
+    // by its own time stamps; live input is shown as it arrives.
+    paced_ = !isLiveAddress(address) && !sound_.isOpen();
+    const std::function<bool()> keepGoingFn = [this] { return keepGoing(); };
     makePictureBuffer(videoDecoder_->width, videoDecoder_->height);
 
     int read = keepGoing() ? av_read_frame(format_.get(), packet_.get()) : -1;
     while (read >= 0 && keepGoing()) {
         if (packet_->stream_index == videoIndex_)
             decodeVideo(packet_.get());
+        else if (packet_->stream_index == audioIndex_ && sound_.isOpen())
+            sound_.handlePacket(audioDecoder_.get(), packet_.get(), decoded_.get(), keepGoingFn);
         av_packet_unref(packet_.get());
         read = av_read_frame(format_.get(), packet_.get());
     }
@@ -194,6 +203,7 @@ bool Run::play(const std::string& address) {
     if (read == AVERROR_EOF && keepGoing())
         decodeVideo(nullptr);
 
+    sound_.close();
     window_.setPlayingFromRun(quit_, false);
     return true;
 }

@@ -19,11 +19,12 @@ const char* __asan_default_options() { return "detect_leaks=1:abort_on_error=1";
 const char* __ubsan_default_options() { return "print_stacktrace=1:halt_on_error=1"; }
 const char* __tsan_default_options() { return "halt_on_error=1:second_deadlock_stack=1"; }
 
-// Qt is not built with ThreadSanitizer: its event queue hands queued calls between threads
-// under its own futex-based locks, which the sanitizer does not see. These entries cover the
-// hand-over of a queued call only.
+// Qt is not built with ThreadSanitizer and synchronises with its own futex-based locks,
+// which the sanitizer does not see: the hand-over of a queued call between threads, and the
+// worker threads QtGui draws large images with.
 const char* __tsan_default_suppressions() {
     return "race:QtPrivate::QSlotObject\n"
-           "race:libQt6Core.so\n";
+           "race:libQt6Core.so\n"
+           "called_from_lib:libQt6Gui.so\n";
 }
 }

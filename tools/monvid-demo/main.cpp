@@ -1,8 +1,10 @@
 // monvid-demo: video windows of the wall, each playing an address from the command line.
 //
-//   monvid-demo [--no-replay] [--quit-after SECONDS] [--screenshot FILE.png] ADDRESS [ADDRESS2]
+//   monvid-demo [--no-replay] [--grid N] [--quit-after SECONDS] [--screenshot FILE.png] ADDRESS...
 //
-// One address plays in one window; a second plays in a second window beside it.
+// One address plays in one window; a second plays in a second window beside it. With --grid N
+// the wall of 16 windows lays out N of them (1, 2, 4, 9 or 16) and plays the addresses in
+// window order.
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QHBoxLayout>
@@ -12,6 +14,8 @@
 #include <cstdio>
 #include <vector>
 
+#include "GridLayout.h"
+#include "Mydlg.h"
 #include "ShowVideoDlg.h"
 
 int main(int argc, char** argv) {
@@ -26,14 +30,20 @@ int main(int argc, char** argv) {
     const QCommandLineOption quitAfter("quit-after", "Quit after this many seconds.", "seconds");
     const QCommandLineOption screenshot(
         "screenshot", "Save a picture of the window just before quitting.", "file");
-    parser.addOptions({noReplay, quitAfter, screenshot});
-    parser.addPositionalArgument("address", "RTSP or RTMP address, or a media file.",
-                                 "ADDRESS [ADDRESS2]");
+    const QCommandLineOption grid("grid", "Show the wall with N windows (1, 2, 4, 9 or 16).", "N");
+    parser.addOptions({noReplay, quitAfter, screenshot, grid});
+    parser.addPositionalArgument("address", "RTSP or RTMP address, or a media file.", "ADDRESS...");
     parser.process(app);
 
     const QStringList addresses = parser.positionalArguments();
-    if (addresses.isEmpty() || addresses.size() > 2) {
-        std::fprintf(stderr, "monvid-demo: give one or two addresses (see --help)\n");
+    const int gridCount = parser.isSet(grid) ? parser.value(grid).toInt() : 0;
+    if (parser.isSet(grid) && !monvid::gridShapeKnown(gridCount)) {
+        std::fprintf(stderr, "monvid-demo: --grid takes 1, 2, 4, 9 or 16\n");
+        return 2;
+    }
+    const int maxAddresses = gridCount ? gridCount : 2;
+    if (addresses.isEmpty() || addresses.size() > maxAddresses) {
+        std::fprintf(stderr, "monvid-demo: give 1 to %d addresses (see --help)\n", maxAddresses);
         return 2;
     }
 
@@ -43,14 +53,24 @@ int main(int argc, char** argv) {
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(2);
     std::vector<CShowVideoDlg*> windows;
-    for (int i = 0; i < addresses.size(); ++i) {
-        auto* window = new CShowVideoDlg(&top);
-        window->SetTitle(QString::number(i));
-        window->m_bReplay = !parser.isSet(noReplay);
-        layout->addWidget(window);
-        windows.push_back(window);
+    if (gridCount) {
+        auto* wall = new CMydlg(&top);
+        layout->addWidget(wall);
+        wall->LayoutWindows(gridCount);
+        wall->SetReplayAll(!parser.isSet(noReplay));
+        for (int i = 0; i < addresses.size(); ++i)
+            windows.push_back(wall->window(i));
+        top.resize(1280, 720);
+    } else {
+        for (int i = 0; i < addresses.size(); ++i) {
+            auto* window = new CShowVideoDlg(&top);
+            window->SetTitle(QString::number(i));
+            window->m_bReplay = !parser.isSet(noReplay);
+            layout->addWidget(window);
+            windows.push_back(window);
+        }
+        top.resize(640 * static_cast<int>(windows.size()), 400);
     }
-    top.resize(640 * static_cast<int>(windows.size()), 400);
     top.show();
     for (int i = 0; i < addresses.size(); ++i) {
         windows[i]->setUrl(addresses[i].toStdString());

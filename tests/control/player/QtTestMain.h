@@ -4,7 +4,10 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QEventLoop>
+#include <QTimer>
 
+#include <algorithm>
 #include <functional>
 
 namespace testsupport {

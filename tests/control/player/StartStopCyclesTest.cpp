@@ -43,8 +43,11 @@ TEST(StartStopCycles, TwoHundredCyclesLeakNothing) {
     testsupport::pumpFor(100);
 
     EXPECT_EQ(window->liveThreadCount(), 0);
-    EXPECT_LE(testsupport::threadCount(), threads);
-    EXPECT_LE(testsupport::openFdCount(), fds);
+    // Qt starts and retires a few helper threads (and their wake-up descriptors) of its own
+    // as it sees fit; a leak per cycle would show as hundreds.
+    constexpr int kQtSlack = 4;
+    EXPECT_LE(testsupport::threadCount(), threads + kQtSlack);
+    EXPECT_LE(testsupport::openFdCount(), fds + kQtSlack);
 #if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
     // Memory may wobble with the allocator; steady growth per cycle would exceed this. (The
     // sanitizers keep freed memory in quarantine; there their own leak checks do this job.)
