@@ -213,32 +213,14 @@ template <int Bits>
     } else {
         const int signChange1 = signNow ^ s.pk[0];
 
-        // UPA2 and LIMC: second pole coefficient.
+        // UPA2 and LIMC: second pole coefficient. F(a1) limited to [-256, 255] (2^-5 of a1
+        // within +-8191), plus or minus 2^-7 by the sign two samples back, limited to +-0.75;
+        // written as clamps, since the signs change from sample to sample.
         a2 = s.a[1] - (s.a[1] >> 7);
         if (dqsez != 0) {
             const int fa1 = signChange1 ? s.a[0] : -s.a[0];
-            if (fa1 < -8191) {
-                a2 -= 0x100;
-            } else if (fa1 > 8191) {
-                a2 += 0xFF;
-            } else {
-                a2 += fa1 >> 5;
-            }
-            if (signNow ^ s.pk[1]) {
-                if (a2 <= -12160) {
-                    a2 = -12288;
-                } else if (a2 >= 12416) {
-                    a2 = 12288;
-                } else {
-                    a2 -= 0x80;
-                }
-            } else if (a2 <= -12416) {
-                a2 = -12288;
-            } else if (a2 >= 12160) {
-                a2 = 12288;
-            } else {
-                a2 += 0x80;
-            }
+            a2 += std::clamp(fa1 >> 5, -0x100, 0xFF);
+            a2 = std::clamp(a2 + ((signNow ^ s.pk[1]) ? -0x80 : 0x80), -12288, 12288);
         }
         s.a[1] = static_cast<int16_t>(a2);
 
