@@ -144,7 +144,8 @@ IniDocument IniDocument::parse(std::string_view text, std::string newLineEnd) {
 LoadStatus IniDocument::load(const std::string& path, IniDocument& document,
                              std::string newLineEnd) {
     document = IniDocument(newLineEnd);
-    UniqueFd file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    // Non-blocking, so that a named pipe at the path is refused instead of waited on.
+    UniqueFd file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     if (!file.valid())
         return (errno == ENOENT || errno == ENOTDIR) ? LoadStatus::Missing : LoadStatus::Failed;
     const int fd = file.get();

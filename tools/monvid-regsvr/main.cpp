@@ -98,8 +98,12 @@ int main(int argc, char** argv) {
     // one a host can load it from, wherever the host runs.
     std::error_code ec;
     const std::filesystem::path library = std::filesystem::canonical(libraryArg, ec);
-    if (ec || !std::filesystem::is_regular_file(library, ec)) {
+    if (ec) {
         std::fprintf(stderr, "monvid-regsvr: %s: no such library file\n", libraryArg.c_str());
+        return kExitFailure;
+    }
+    if (!std::filesystem::is_regular_file(library, ec)) {
+        std::fprintf(stderr, "monvid-regsvr: %s: not a library file\n", libraryArg.c_str());
         return kExitFailure;
     }
     Library loaded(library.string());

@@ -250,6 +250,12 @@ TEST(PrivateProfileWrite, UnwritablePlacesFailAndKeepTheOldFile) {
     EXPECT_FALSE(WritePrivateProfileString("config", "a", "1", dir.file("no/such/folder.ini")));
     EXPECT_FALSE(WritePrivateProfileString("config", "a", "1", dir.path().string()));
     EXPECT_FALSE(std::filesystem::exists(dir.file("no")));
+    // A named pipe is neither waited on nor replaced.
+    const std::string pipe = dir.file("pipe.ini");
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+    EXPECT_EQ(GetPrivateProfileInt("config", "winnum", 4, pipe), 4);
+    EXPECT_FALSE(WritePrivateProfileString("config", "winnum", "9", pipe));
+    EXPECT_TRUE(std::filesystem::is_fifo(pipe));
 }
 
 TEST(PrivateProfileWrite, ReadOnlyAndUnreadableFilesAreLeftAlone) {
