@@ -167,7 +167,7 @@ bool Registry::registerClass(const ClassEntry& entry) {
         {"Name", entry.typeName},
         {"InprocServer", library},
         {"ThreadingModel", entry.threadingModel},
-        {"MiscStatus", std::to_string(entry.miscStatus)},
+        {"MiscStatus", hex32(entry.miscStatus, 8)},
         {"Control", entry.isControl ? "1" : "0"},
     };
     if (!entry.progId.empty())

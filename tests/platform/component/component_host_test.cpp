@@ -126,20 +126,20 @@ TEST_F(ComponentHostTest, RegisterCreateInvokeUnregister) {
     EXPECT_EQ(byProgId->controlWindow()->parentWidget(), parent_.get());
     EXPECT_EQ(liveObjects(), 1);
 
-    EXPECT_EQ(invoke(*byProgId, testcomponent::kDispAdd, DISPATCH_METHOD, {2, 40}).toInt(), 42);
-    EXPECT_EQ(invoke(*byProgId, testcomponent::kDispEcho, DISPATCH_METHOD,
+    EXPECT_EQ(invoke(*byProgId, testcomponent::kIdAdd, DISPATCH_METHOD, {2, 40}).toInt(), 42);
+    EXPECT_EQ(invoke(*byProgId, testcomponent::kIdEcho, DISPATCH_METHOD,
                      {QByteArray("ab"), QVariant::fromValue<qint16>(3)})
                   .toString(),
               "ababab");
-    invoke(*byProgId, testcomponent::kDispAdd, DISPATCH_METHOD, {1}, &hr);
+    invoke(*byProgId, testcomponent::kIdAdd, DISPATCH_METHOD, {1}, &hr);
     EXPECT_EQ(hr, DISP_E_BADPARAMCOUNT);
-    invoke(*byProgId, testcomponent::kDispEcho, DISPATCH_METHOD, {QString("ab"), 1}, &hr);
+    invoke(*byProgId, testcomponent::kIdEcho, DISPATCH_METHOD, {QString("ab"), 1}, &hr);
     EXPECT_EQ(hr, DISP_E_TYPEMISMATCH);
     invoke(*byProgId, 99, DISPATCH_METHOD, {}, &hr);
     EXPECT_EQ(hr, DISP_E_MEMBERNOTFOUND);
-    invoke(*byProgId, testcomponent::kDispCaption, DISPATCH_PROPERTYPUT, {QString("hello")}, &hr);
+    invoke(*byProgId, testcomponent::kIdCaption, DISPATCH_PROPERTYPUT, {QString("hello")}, &hr);
     EXPECT_EQ(hr, S_OK);
-    EXPECT_EQ(invoke(*byProgId, testcomponent::kDispCaption, DISPATCH_PROPERTYGET, {}).toString(),
+    EXPECT_EQ(invoke(*byProgId, testcomponent::kIdCaption, DISPATCH_PROPERTYGET, {}).toString(),
               "hello");
     EXPECT_EQ(static_cast<QLabel*>(byProgId->controlWindow())->text(), "hello");
 
@@ -169,7 +169,7 @@ TEST_F(ComponentHostTest, ParentEndingFirstEndsTheWindowButNotTheControl) {
     ASSERT_TRUE(control);
     parent_.reset();
     EXPECT_EQ(control->controlWindow(), nullptr);
-    EXPECT_EQ(invoke(*control, testcomponent::kDispAdd, DISPATCH_METHOD, {1, 1}).toInt(), 2);
+    EXPECT_EQ(invoke(*control, testcomponent::kIdAdd, DISPATCH_METHOD, {1, 1}).toInt(), 2);
     control.reset();
 }
 

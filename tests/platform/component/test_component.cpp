@@ -41,17 +41,17 @@ const TypeLibInfo& typeLib() {
         {{"_DAdder",
           guid("{0A1B2C3D-4E5F-4061-8273-8495A6B7C8D9}"),
           {
-              {testcomponent::kDispAdd,
+              {testcomponent::kIdAdd,
                "Add",
                MemberKind::Method,
                {{"a", VarType::I4}, {"b", VarType::I4}},
                VarType::I4},
-              {testcomponent::kDispEcho,
+              {testcomponent::kIdEcho,
                "Echo",
                MemberKind::Method,
                {{"text", VarType::Str8}, {"times", VarType::I2}},
                VarType::Bstr},
-              {testcomponent::kDispCaption, "Caption", MemberKind::Property, {}, VarType::Bstr},
+              {testcomponent::kIdCaption, "Caption", MemberKind::Property, {}, VarType::Bstr},
           }}}};
     return info;
 }
@@ -72,13 +72,13 @@ class Adder : public IOleControl {
             return hr;
         QVariant value;
         switch (dispid) {
-            case testcomponent::kDispAdd:
+            case testcomponent::kIdAdd:
                 value = QVariant::fromValue<qint32>(a[0].value<qint32>() + a[1].value<qint32>());
                 break;
-            case testcomponent::kDispEcho:
+            case testcomponent::kIdEcho:
                 value = QString::fromUtf8(a[0].toByteArray()).repeated(a[1].value<qint16>());
                 break;
-            case testcomponent::kDispCaption:
+            case testcomponent::kIdCaption:
                 if (flags & DISPATCH_PROPERTYPUT) {
                     caption_ = a[0].toString();
                     if (label_)

@@ -12,9 +12,9 @@ inline constexpr const char* kPlainProgId = "MonvidTest.Plain.1";
 inline constexpr const char* kTypeLibId = "{9D0C4B8A-1E2F-4A3B-8C5D-6E7F8091A2B3}";
 
 // Dispatch ids of the control.
-inline constexpr int kDispAdd = 1;      // long Add(long a, long b)
-inline constexpr int kDispEcho = 2;     // BSTR Echo(unsigned char* text, short times)
-inline constexpr int kDispCaption = 3;  // property BSTR Caption: the label's text
+inline constexpr int kIdAdd = 1;      // long Add(long a, long b)
+inline constexpr int kIdEcho = 2;     // BSTR Echo(unsigned char* text, short times)
+inline constexpr int kIdCaption = 3;  // property BSTR Caption: the label's text
 
 // MONVID_TEST_COMPONENT_FAIL names the step that fails: "register", "unregister", "factory",
 // "instance", "nullinstance", "throw", "window".
