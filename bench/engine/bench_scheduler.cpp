@@ -74,11 +74,13 @@ void run(int ports, int seconds, const std::vector<Unit>& units) {
     const double fedFor = nowSeconds() - start;
     const double cpu = threadCpuSeconds("zelplay-sched") - cpu0;
     std::vector<double> late;
-    long shown = 0;
+    long shown = 0, gaps = 0;
     for (int p = 0; p < ports; ++p) {
         std::lock_guard l(stats[p].lock);
         shown += static_cast<long>(stats[p].shownAt.size());
         // Lateness against the first shown frame's pace: shown - first - (stamp - first stamp).
+        for (size_t k = 1; k < stats[p].stamps.size(); ++k)
+            gaps += stats[p].stamps[k] - stats[p].stamps[k - 1] != 40 ? 1 : 0;
         for (size_t k = 0; k < stats[p].shownAt.size(); ++k) {
             const double expected = (stats[p].stamps[k] - stats[p].stamps[0]) / 1000.0;
             late.push_back((stats[p].shownAt[k] - stats[p].shownAt[0] - expected) * 1000.0);
@@ -99,8 +101,9 @@ void run(int ports, int seconds, const std::vector<Unit>& units) {
     const long expectedShown =
         static_cast<long>(ports) * (frames - 25);  // the last second stays queued
     std::printf(
-        "%3d ports: shown %ld of %ld fed (%.1f s), late median %.1f ms, p99 %.1f ms, max %.1f ms\n",
-        ports, shown, static_cast<long>(ports) * frames, fedFor, percentile(late, 0.5),
+        "%3d ports: shown %ld of %ld fed (%.1f s), %ld skipped, late median %.1f ms, p99 %.1f ms, "
+        "max %.1f ms\n",
+        ports, shown, static_cast<long>(ports) * frames, fedFor, gaps, percentile(late, 0.5),
         percentile(late, 0.99), percentile(late, 1.0));
     std::printf(
         "           scheduler CPU %.2f s (%.1f%% of a core), direct decode of the same pictures "
