@@ -20,21 +20,27 @@ uint32_t tickCountMs() {
 bool Scheduler::start() {
     if (thread_.joinable())
         return true;
-    runFlag_.store(true);
+    auto runFlag = std::make_shared<std::atomic<bool>>(true);
     try {
-        thread_ = std::thread([this] { run(); });
+        thread_ = std::thread([this, runFlag] { run(*runFlag); });
     } catch (const std::system_error&) {
-        runFlag_.store(false);
         return false;
     }
+    runFlag_ = std::move(runFlag);
     return true;
 }
 
 void Scheduler::stop() {
     if (!thread_.joinable())
         return;
-    runFlag_.store(false);
+    runFlag_->store(false);
     wake();
+    if (thread_.get_id() == std::this_thread::get_id()) {
+        // The last port was freed from a callback on this very thread: it leaves by itself
+        // after this pass, and a later start makes a new thread with a flag of its own.
+        thread_.detach();
+        return;
+    }
     thread_.join();
 }
 
@@ -46,15 +52,15 @@ void Scheduler::wake() {
     wakeCv_.notify_one();
 }
 
-void Scheduler::run() {
+void Scheduler::run(const std::atomic<bool>& runFlag) {
     pthread_setname_np(pthread_self(), "zelplay-sched");
-    while (runFlag_.load()) {
+    while (runFlag.load()) {
         bool progressed = false;
         int64_t sleepMs = kIdleWaitMs;
         {
             Snapshot ports = snapshot_();
             // Newest port first.
-            for (auto it = ports.rbegin(); it != ports.rend() && runFlag_.load(); ++it) {
+            for (auto it = ports.rbegin(); it != ports.rend() && runFlag.load(); ++it) {
                 const ServiceResult r = (*it)->serviceBufferedStream(tickCountMs());
                 progressed = progressed || r.progressed;
                 if (r.waitMs >= 0)
@@ -65,7 +71,7 @@ void Scheduler::run() {
             continue;
         std::unique_lock lock(wakeLock_);
         wakeCv_.wait_for(lock, std::chrono::milliseconds(std::max<int64_t>(sleepMs, 1)),
-                         [this] { return wakePending_ || !runFlag_.load(); });
+                         [this, &runFlag] { return wakePending_ || !runFlag.load(); });
         wakePending_ = false;
     }
 }

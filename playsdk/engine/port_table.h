@@ -45,11 +45,11 @@ class Scheduler {
     static constexpr int64_t kIdleWaitMs = 100;
 
   private:
-    void run();
+    void run(const std::atomic<bool>& runFlag);
 
     SnapshotFn snapshot_;
-    std::thread thread_;  // started and joined under PortTable's lifeLock_
-    std::atomic<bool> runFlag_{false};
+    std::thread thread_;                          // started and joined under PortTable's lifeLock_
+    std::shared_ptr<std::atomic<bool>> runFlag_;  // the running thread's own flag
     std::mutex wakeLock_;
     std::condition_variable wakeCv_;
     bool wakePending_ = false;  // guarded by wakeLock_
