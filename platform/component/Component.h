@@ -34,12 +34,66 @@ inline constexpr HRESULT DISP_E_TYPEMISMATCH = static_cast<HRESULT>(0x80020005);
 inline constexpr HRESULT DISP_E_OVERFLOW = static_cast<HRESULT>(0x8002000A);
 inline constexpr HRESULT DISP_E_BADPARAMCOUNT = static_cast<HRESULT>(0x8002000E);
 inline constexpr HRESULT DISP_E_PARAMNOTOPTIONAL = static_cast<HRESULT>(0x8002000F);
+// The host's creator: a class string that is not "{...}" or a ProgID; no QApplication; a
+// call from another thread than the application's; a library without DllGetClassObject.
+inline constexpr HRESULT CO_E_CLASSSTRING = static_cast<HRESULT>(0x800401F3);
+inline constexpr HRESULT CO_E_NOTINITIALIZED = static_cast<HRESULT>(0x800401F0);
+inline constexpr HRESULT RPC_E_WRONG_THREAD = static_cast<HRESULT>(0x8001010E);
+inline constexpr HRESULT CO_E_ERRORINDLL = static_cast<HRESULT>(0x800401F9);
 
 inline bool SUCCEEDED(HRESULT hr) {
     return hr >= 0;
 }
 inline bool FAILED(HRESULT hr) {
     return hr < 0;
+}
+
+// The symbolic name of a result code ("S_OK", "REGDB_E_CLASSNOTREG"), or "" for others.
+inline const char* hresultName(HRESULT hr) {
+    switch (hr) {
+        case S_OK:
+            return "S_OK";
+        case S_FALSE:
+            return "S_FALSE";
+        case E_FAIL:
+            return "E_FAIL";
+        case E_NOINTERFACE:
+            return "E_NOINTERFACE";
+        case E_POINTER:
+            return "E_POINTER";
+        case E_INVALIDARG:
+            return "E_INVALIDARG";
+        case E_OUTOFMEMORY:
+            return "E_OUTOFMEMORY";
+        case CLASS_E_CLASSNOTAVAILABLE:
+            return "CLASS_E_CLASSNOTAVAILABLE";
+        case REGDB_E_CLASSNOTREG:
+            return "REGDB_E_CLASSNOTREG";
+        case SELFREG_E_TYPELIB:
+            return "SELFREG_E_TYPELIB";
+        case SELFREG_E_CLASS:
+            return "SELFREG_E_CLASS";
+        case DISP_E_MEMBERNOTFOUND:
+            return "DISP_E_MEMBERNOTFOUND";
+        case DISP_E_TYPEMISMATCH:
+            return "DISP_E_TYPEMISMATCH";
+        case DISP_E_OVERFLOW:
+            return "DISP_E_OVERFLOW";
+        case DISP_E_BADPARAMCOUNT:
+            return "DISP_E_BADPARAMCOUNT";
+        case DISP_E_PARAMNOTOPTIONAL:
+            return "DISP_E_PARAMNOTOPTIONAL";
+        case CO_E_CLASSSTRING:
+            return "CO_E_CLASSSTRING";
+        case CO_E_NOTINITIALIZED:
+            return "CO_E_NOTINITIALIZED";
+        case RPC_E_WRONG_THREAD:
+            return "RPC_E_WRONG_THREAD";
+        case CO_E_ERRORINDLL:
+            return "CO_E_ERRORINDLL";
+        default:
+            return "";
+    }
 }
 
 // Invoke flags.
@@ -84,7 +138,9 @@ class IOleControl : public IDispatch {
 class IClassFactory : public IReleasable {
   public:
     // Makes a new object answering `iid` (IID_IDispatch for the control's dispatch interface,
-    // or the class's own identifier); *object is then an IOleControl* or IDispatch*.
+    // or the class's own identifier); *object is then an IOleControl* or IDispatch*. Hosts
+    // read it as IDispatch* (the first base of IOleControl) and ask for IOleControl with
+    // dynamic_cast.
     virtual HRESULT CreateInstance(const Guid& iid, void** object) = 0;
 };
 

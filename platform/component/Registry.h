@@ -36,12 +36,20 @@ class Registry {
     static std::string defaultPath();
     const std::string& path() const { return path_; }
 
-    bool registerClass(const ClassEntry& entry);  // false when the file cannot be written
-    bool unregisterClass(const Guid& clsid);      // removes the class and its ProgID
+    // Adds or replaces the class (and its ProgID). False when the file cannot be read or
+    // written, when libraryPath is empty, or when a text holds a line break (or the ProgID a
+    // "]"). A relative libraryPath is made absolute.
+    bool registerClass(const ClassEntry& entry);
+    // Removes the class and its ProgID; true also when it was not registered (nothing is
+    // written then).
+    bool unregisterClass(const Guid& clsid);
     std::optional<ClassEntry> findClass(const Guid& clsid) const;
     std::optional<Guid> findProgId(const std::string& progId) const;
 
+    // Writes the type library's description: its name, locale, library and, per interface,
+    // one readable line per member ("method short startplayurl(unsigned char* strUrl, ...)").
     bool registerTypeLib(const TypeLibInfo& typeLib, const std::string& libraryPath);
+    // True also when it was not registered (see hasTypeLib).
     bool unregisterTypeLib(const Guid& libid, int majorVersion, int minorVersion);
     bool hasTypeLib(const Guid& libid, int majorVersion, int minorVersion) const;
 

@@ -15,7 +15,7 @@ namespace platform {
 
 // The integer at the start of the key's value (decimal, or hexadecimal after "0x"; a leading
 // "-" is honoured); 0 when the value does not start with a digit; `defaultValue` when the key
-// or file is missing.
+// or file is missing or the value is empty. Values beyond the range of int give its nearest end.
 int GetPrivateProfileInt(const std::string& section, const std::string& key, int defaultValue,
                          const std::string& path);
 
@@ -33,7 +33,9 @@ std::string GetPrivateProfileString(const std::string& section, const std::strin
 
 // Writes key=value into the section: an existing key is changed in place, a new key goes at
 // the end of its section, a new section at the end of the file; everything else is kept as
-// it was. Returns false when the file cannot be written.
+// it was. Returns false when the file cannot be written, when it exists but cannot be read (it
+// is then left alone), and when a name or the value holds a line break (or a section name a
+// "]", a key name a "=") that would change the file's structure.
 bool WritePrivateProfileString(const std::string& section, const std::string& key,
                                const std::string& value, const std::string& path);
 

@@ -2,6 +2,10 @@
 
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace zelplay {
 
 namespace {
@@ -10,6 +14,30 @@ constexpr uint32_t kDecodeMode = 2;
 // A stream whose pictures keep changing size under the same access unit is given up on
 // after this many re-creations within one decode.
 constexpr int kMaxSizeRetries = 3;
+
+// Copies a whole plane. Large planes go with streaming stores, which leave the decoder's
+// reference pictures in the cache (the copy is read later, by the callback and the output).
+void copyPlane(uint8_t* dst, const uint8_t* src, size_t bytes, bool cacheCopy) {
+#if defined(__SSE2__)
+    constexpr size_t kStreamingFrom = 256 * 1024;
+    if (!cacheCopy && bytes >= kStreamingFrom) {
+        while ((reinterpret_cast<uintptr_t>(dst) & 15) != 0 && bytes > 0) {
+            *dst++ = *src++;
+            --bytes;
+        }
+        auto* d = reinterpret_cast<__m128i*>(dst);
+        const auto* s = reinterpret_cast<const __m128i*>(src);
+        const size_t blocks = bytes / 16;
+        for (size_t i = 0; i < blocks; ++i)
+            _mm_stream_si128(d + i, _mm_loadu_si128(s + i));
+        _mm_sfence();
+        std::memcpy(dst + blocks * 16, src + blocks * 16, bytes - blocks * 16);
+        return;
+    }
+#endif
+    std::memcpy(dst, src, bytes);
+}
+
 }  // namespace
 
 H264Decoder::~H264Decoder() {
@@ -57,7 +85,8 @@ bool H264Decoder::recreateLocked(int width, int height) {
     return handle_ != nullptr;
 }
 
-bool H264Decoder::copyPictureLocked(std::vector<uint8_t>& picture, size_t& pictureBytes) {
+bool H264Decoder::copyPictureLocked(std::vector<uint8_t>& picture, size_t& pictureBytes,
+                                    bool cacheCopy) {
     const size_t w = frame_.width, h = frame_.height;
     const size_t lumaBytes = w * h;
     const size_t total = lumaBytes * 3 / 2;
@@ -69,14 +98,14 @@ bool H264Decoder::copyPictureLocked(std::vector<uint8_t>& picture, size_t& pictu
     const size_t cw = w / 2, ch = h / 2;
     // Planes without row padding go over in one piece each.
     if (frame_.yStride == w) {
-        std::memcpy(out, frame_.pY, lumaBytes);
+        copyPlane(out, frame_.pY, lumaBytes, cacheCopy);
     } else {
         for (size_t row = 0; row < h; ++row)
             std::memcpy(out + row * w, frame_.pY + row * frame_.yStride, w);
     }
     if (frame_.uvStride == cw) {
-        std::memcpy(outV, frame_.pV, cw * ch);
-        std::memcpy(outU, frame_.pU, cw * ch);
+        copyPlane(outV, frame_.pV, cw * ch, cacheCopy);
+        copyPlane(outU, frame_.pU, cw * ch, cacheCopy);
     } else {
         for (size_t row = 0; row < ch; ++row) {
             std::memcpy(outV + row * cw, frame_.pV + row * frame_.uvStride, cw);
@@ -88,7 +117,7 @@ bool H264Decoder::copyPictureLocked(std::vector<uint8_t>& picture, size_t& pictu
 }
 
 bool H264Decoder::decode(const uint8_t* payload, size_t length, uint8_t frameType,
-                         std::vector<uint8_t>& picture, size_t& pictureBytes) {
+                         std::vector<uint8_t>& picture, size_t& pictureBytes, bool cacheCopy) {
     if (payload == nullptr || length == 0 || length > UINT32_MAX)
         return false;
     std::lock_guard lock(decoderLock_);
@@ -123,7 +152,7 @@ bool H264Decoder::decode(const uint8_t* payload, size_t length, uint8_t frameTyp
             recreateLocked(static_cast<int>(frame_.width), static_cast<int>(frame_.height));
             continue;
         }
-        return copyPictureLocked(picture, pictureBytes);
+        return copyPictureLocked(picture, pictureBytes, cacheCopy);
     }
 }
 

@@ -26,8 +26,9 @@ class H264Decoder {
     void setExpectedSize(int width, int height);
     // Decodes one access unit into picture (Y, then V, then U, tightly packed); picture grows
     // to the decoded size and is never written past. False when no picture came out.
+    // cacheCopy keeps the copy in the cache, for a caller that works on the picture at once.
     bool decode(const uint8_t* payload, size_t length, uint8_t frameType,
-                std::vector<uint8_t>& picture, size_t& pictureBytes);
+                std::vector<uint8_t>& picture, size_t& pictureBytes, bool cacheCopy = false);
     // Destroys the external decoder (the expected size stays).
     void close();
     PictureSize size() const;
@@ -40,7 +41,7 @@ class H264Decoder {
 
   private:
     bool recreateLocked(int width, int height);
-    bool copyPictureLocked(std::vector<uint8_t>& picture, size_t& pictureBytes);
+    bool copyPictureLocked(std::vector<uint8_t>& picture, size_t& pictureBytes, bool cacheCopy);
 
     mutable std::mutex decoderLock_;  // guards everything below and every decoder call
     Hi264DecHandle handle_ = nullptr;

@@ -434,16 +434,17 @@ bool PlayPort::decodeAndShow(const FrameHeader& header, const uint8_t* payload) 
     size_t pictureBytes = 0;
     {
         std::lock_guard picture(pictureLock_);
+        const ColourSettings colour = ColourSettings::unpack(colour_.load());
+        const bool adjusting = !colour.lumaNeutral() || !colour.chromaNeutral();
         if (!decoder_.decode(payload, header.payloadLength, static_cast<uint8_t>(header.frameType),
-                             lastPicture_, pictureBytes)) {
+                             lastPicture_, pictureBytes, adjusting)) {
             return setError(ZELPLAY_ERR_VIDEO_DECODE), false;
         }
         size = decoder_.size();
         lastPictureBytes_ = pictureBytes;
         const size_t luma = static_cast<size_t>(size.width) * static_cast<size_t>(size.height);
         uint8_t* y = lastPicture_.data();
-        adjustPicture(ColourSettings::unpack(colour_.load()), y, y + luma, y + luma * 5 / 4,
-                      size.width, size.height);
+        adjustPicture(colour, y, y + luma, y + luma * 5 / 4, size.width, size.height);
     }
     // Only this decode path writes the picture, so it stays put while it is handed on.
     const uint8_t* y = lastPicture_.data();

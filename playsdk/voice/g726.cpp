@@ -68,10 +68,6 @@ constexpr RateTables kRates[4] = {
     {kLevels40, 15, true, kDqln40, kW40, kF40, 0x10},
 };
 
-inline const RateTables& tablesFor(const G726State& state) {
-    return kRates[state.bits - 2];
-}
-
 // Floating-format value 0 (mantissa 32, exponent 0) and its negative counterpart.
 constexpr int16_t kFloatZero = 0x20;
 constexpr int16_t kFloatNegativeZero = 0x20 - 0x400;
@@ -185,6 +181,7 @@ inline int16_t toFloat(int magnitude, bool negative) {
 }
 
 // Paras 4.2.3 to 4.2.8: every adaptation after one sample, in the standard's order.
+template <int Bits>
 [[gnu::always_inline]] inline void adapt(G726State& s, int y, int scaleMultiplier, int speedInput,
                                          int dq, int sr, int dqsez) {
     const int signNow = dqsez < 0 ? 1 : 0;
@@ -216,32 +213,14 @@ inline int16_t toFloat(int magnitude, bool negative) {
     } else {
         const int signChange1 = signNow ^ s.pk[0];
 
-        // UPA2 and LIMC: second pole coefficient.
+        // UPA2 and LIMC: second pole coefficient. F(a1) limited to [-256, 255] (2^-5 of a1
+        // within +-8191), plus or minus 2^-7 by the sign two samples back, limited to +-0.75;
+        // written as clamps, since the signs change from sample to sample.
         a2 = s.a[1] - (s.a[1] >> 7);
         if (dqsez != 0) {
             const int fa1 = signChange1 ? s.a[0] : -s.a[0];
-            if (fa1 < -8191) {
-                a2 -= 0x100;
-            } else if (fa1 > 8191) {
-                a2 += 0xFF;
-            } else {
-                a2 += fa1 >> 5;
-            }
-            if (signNow ^ s.pk[1]) {
-                if (a2 <= -12160) {
-                    a2 = -12288;
-                } else if (a2 >= 12416) {
-                    a2 = 12288;
-                } else {
-                    a2 -= 0x80;
-                }
-            } else if (a2 <= -12416) {
-                a2 = -12288;
-            } else if (a2 >= 12160) {
-                a2 = 12288;
-            } else {
-                a2 += 0x80;
-            }
+            a2 += std::clamp(fa1 >> 5, -0x100, 0xFF);
+            a2 = std::clamp(a2 + ((signNow ^ s.pk[1]) ? -0x80 : 0x80), -12288, 12288);
         }
         s.a[1] = static_cast<int16_t>(a2);
 
@@ -255,7 +234,7 @@ inline int16_t toFloat(int magnitude, bool negative) {
 
         // UPB: zero coefficients, with leakage 2^-8 (2^-9 at 40 kbit/s).
         // The sign comparison is done arithmetically: it changes from sample to sample.
-        const int leak = s.bits == 5 ? 9 : 8;
+        constexpr int leak = Bits == 5 ? 9 : 8;
         const int step = dqMagnitude != 0 ? 128 : 0;
         for (int i = 0; i < 6; ++i) {
             const int sameSign = 1 + ((dq ^ s.dq[i]) >> 31);  // 1 same, 0 different
@@ -316,8 +295,9 @@ struct Prediction {
 }
 
 // Para 4.2.3 onwards: reconstruct from the code, adapt, return the reconstructed signal.
+template <int Bits>
 [[gnu::always_inline]] inline int reconstructAndAdapt(G726State& s, const Prediction& p, int code) {
-    const RateTables& rate = tablesFor(s);
+    constexpr const RateTables& rate = kRates[Bits - 2];
     const int dq = reconstruct((code & rate.signBit) != 0, rate.reconstructLog[code], p.y);
     // Para 4.2.4 (ADDB): reconstructed signal, 16-bit two's complement, modulo 2^16.
     const int sr = static_cast<int16_t>(dq < 0 ? p.se - (dq & 0x7FFF) : p.se + dq);
@@ -325,7 +305,7 @@ struct Prediction {
     // sign drives the pole adaptation; 16-bit two's complement as well.
     const int dqLinear = dq < 0 ? -(dq & 0x7FFF) : dq;
     const int dqsez = static_cast<int16_t>(dqLinear + p.sez);
-    adapt(s, p.y, rate.scaleMultiplier[code], rate.speedFunction[code], dq, sr, dqsez);
+    adapt<Bits>(s, p.y, rate.scaleMultiplier[code], rate.speedFunction[code], dq, sr, dqsez);
     return sr;
 }
 
@@ -353,44 +333,80 @@ void g726Sanitize(G726State& state, int bitsPerSample) {
 
 namespace {
 
+// The per-sample steps are instantiated per rate, so that the tables and the leakage are
+// constants inside the loops.
+template <int Bits>
 inline uint8_t encodeOne(G726State& state, int16_t sample) {
     const Prediction p = predict(state);
     const int linear14 = sample >> 2;  // the coder works on 14-bit samples
-    const int code = quantize(linear14 - p.se, p.y, tablesFor(state));
-    reconstructAndAdapt(state, p, code);
+    const int code = quantize(linear14 - p.se, p.y, kRates[Bits - 2]);
+    reconstructAndAdapt<Bits>(state, p, code);
     return static_cast<uint8_t>(code);
 }
 
+template <int Bits>
 inline int16_t decodeOne(G726State& state, uint8_t code) {
     const Prediction p = predict(state);
-    const int sr = reconstructAndAdapt(state, p, code & ((1 << state.bits) - 1));
+    const int sr = reconstructAndAdapt<Bits>(state, p, code & ((1 << Bits) - 1));
     return static_cast<int16_t>(sr * 4);  // back from 14 to 16 bits
+}
+
+template <int Bits>
+void encodeBlock(G726State& state, const int16_t* pcm, int count, uint8_t* codes) {
+    G726State local = state;  // kept in registers across the loop
+    for (int i = 0; i < count; ++i) {
+        codes[i] = encodeOne<Bits>(local, pcm[i]);
+    }
+    state = local;
+}
+
+template <int Bits>
+void decodeBlock(G726State& state, const uint8_t* codes, int count, int16_t* pcm) {
+    G726State local = state;
+    for (int i = 0; i < count; ++i) {
+        pcm[i] = decodeOne<Bits>(local, codes[i]);
+    }
+    state = local;
 }
 
 }  // namespace
 
-uint8_t g726EncodeSample(G726State& state, int16_t sample) {
-    return encodeOne(state, sample);
-}
-
-int16_t g726DecodeSample(G726State& state, uint8_t code) {
-    return decodeOne(state, code);
-}
-
 void g726EncodeBlock(G726State& state, const int16_t* pcm, int count, uint8_t* codes) {
-    G726State local = state;  // kept in registers across the loop
-    for (int i = 0; i < count; ++i) {
-        codes[i] = encodeOne(local, pcm[i]);
+    switch (state.bits) {
+        case 2:
+            return encodeBlock<2>(state, pcm, count, codes);
+        case 3:
+            return encodeBlock<3>(state, pcm, count, codes);
+        case 4:
+            return encodeBlock<4>(state, pcm, count, codes);
+        default:
+            return encodeBlock<5>(state, pcm, count, codes);
     }
-    state = local;
 }
 
 void g726DecodeBlock(G726State& state, const uint8_t* codes, int count, int16_t* pcm) {
-    G726State local = state;
-    for (int i = 0; i < count; ++i) {
-        pcm[i] = decodeOne(local, codes[i]);
+    switch (state.bits) {
+        case 2:
+            return decodeBlock<2>(state, codes, count, pcm);
+        case 3:
+            return decodeBlock<3>(state, codes, count, pcm);
+        case 4:
+            return decodeBlock<4>(state, codes, count, pcm);
+        default:
+            return decodeBlock<5>(state, codes, count, pcm);
     }
-    state = local;
+}
+
+uint8_t g726EncodeSample(G726State& state, int16_t sample) {
+    uint8_t code = 0;
+    g726EncodeBlock(state, &sample, 1, &code);
+    return code;
+}
+
+int16_t g726DecodeSample(G726State& state, uint8_t code) {
+    int16_t sample = 0;
+    g726DecodeBlock(state, &code, 1, &sample);
+    return sample;
 }
 
 }  // namespace zelplay::voice

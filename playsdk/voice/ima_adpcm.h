@@ -10,6 +10,7 @@
 #pragma once
 
 #include <algorithm>
+#include <array>
 #include <cstdint>
 
 namespace zelplay::voice {
@@ -36,32 +37,50 @@ inline constexpr int16_t kStepSize[kImaMaxStepIndex + 1] = {
 // Step index change for each code magnitude: small codes shrink the step, large ones grow it.
 inline constexpr int8_t kIndexAdjust[8] = {-1, -1, -1, -1, 2, 4, 6, 8};
 
-inline int clampSample(int value) {
+constexpr int clampSample(int value) {
     return std::clamp(value, -32768, 32767);
 }
 
 // Difference that a code stands for: step/8 plus step, step/2, step/4 for the set bits,
-// each shifted separately as the decoder does.
-inline int codeDifference(int step, unsigned magnitude) {
-    int difference = step >> 3;
-    if (magnitude & 4) {
-        difference += step;
-    }
-    if (magnitude & 2) {
-        difference += step >> 1;
-    }
-    if (magnitude & 1) {
-        difference += step >> 2;
-    }
-    return difference;
+// each shifted separately as the decoder does. Masks instead of branches: the bits change
+// from sample to sample.
+constexpr int codeDifference(int step, unsigned magnitude) {
+    const int bit2 = -static_cast<int>((magnitude >> 2) & 1);
+    const int bit1 = -static_cast<int>((magnitude >> 1) & 1);
+    const int bit0 = -static_cast<int>(magnitude & 1);
+    return (step >> 3) + (step & bit2) + ((step >> 1) & bit1) + ((step >> 2) & bit0);
 }
 
+// Step index after each (index, code magnitude): the adjustment and its clamp in one load,
+// which shortens the chain from one sample to the next.
+inline constexpr auto kNextIndex = [] {
+    std::array<std::array<uint8_t, 8>, kImaMaxStepIndex + 1> table{};
+    for (int index = 0; index <= kImaMaxStepIndex; ++index) {
+        for (int magnitude = 0; magnitude < 8; ++magnitude) {
+            table[index][magnitude] = static_cast<uint8_t>(
+                std::clamp(index + kIndexAdjust[magnitude], 0, kImaMaxStepIndex));
+        }
+    }
+    return table;
+}();
+
+// Difference each code stands for at each step index, sign included (up to 1.875 times the
+// largest step, so beyond 16 bits).
+inline constexpr auto kCodeDifference = [] {
+    std::array<std::array<int32_t, 16>, kImaMaxStepIndex + 1> table{};
+    for (int index = 0; index <= kImaMaxStepIndex; ++index) {
+        for (unsigned code = 0; code < 16; ++code) {
+            const int difference = codeDifference(kStepSize[index], code & 7);
+            table[index][code] = code & 8 ? -difference : difference;
+        }
+    }
+    return table;
+}();
+
 // Reconstruction and adaptation shared by both directions.
-inline void advance(ImaAdpcmState& state, unsigned code, int step) {
-    const int difference = codeDifference(step, code & 7);
-    state.predicted =
-        clampSample((code & 8) ? state.predicted - difference : state.predicted + difference);
-    state.stepIndex = std::clamp(state.stepIndex + kIndexAdjust[code & 7], 0, kImaMaxStepIndex);
+inline void advance(ImaAdpcmState& state, unsigned code) {
+    state.predicted = clampSample(state.predicted + kCodeDifference[state.stepIndex][code]);
+    state.stepIndex = kNextIndex[state.stepIndex][code & 7];
 }
 
 }  // namespace ima_detail
@@ -81,32 +100,24 @@ inline uint8_t imaEncodeSample(ImaAdpcmState& state, int16_t sample) {
     unsigned code = difference < 0 ? 8 : 0;
     int magnitude = difference < 0 ? -difference : difference;
     int reconstructed = step >> 3;
-    if (magnitude >= step) {
-        code |= 4;
-        magnitude -= step;
-        reconstructed += step;
-    }
-    const int half = step >> 1;
-    if (magnitude >= half) {
-        code |= 2;
-        magnitude -= half;
-        reconstructed += half;
-    }
-    const int quarter = step >> 2;
-    if (magnitude >= quarter) {
-        code |= 1;
-        reconstructed += quarter;
+    // Each comparison's outcome as a mask (all ones when the part is taken), without branches.
+    int portion = step;
+    for (unsigned bit = 4; bit != 0; bit >>= 1) {
+        const int taken = -static_cast<int>(magnitude >= portion);
+        code |= bit & static_cast<unsigned>(taken);
+        magnitude -= portion & taken;
+        reconstructed += portion & taken;
+        portion = step >> (bit == 4 ? 1 : 2);
     }
     state.predicted = ima_detail::clampSample(code & 8 ? state.predicted - reconstructed
                                                        : state.predicted + reconstructed);
-    state.stepIndex =
-        std::clamp(state.stepIndex + ima_detail::kIndexAdjust[code & 7], 0, kImaMaxStepIndex);
+    state.stepIndex = ima_detail::kNextIndex[state.stepIndex][code & 7];
     return static_cast<uint8_t>(code);
 }
 
 // Reconstructs one sample from its 4-bit code (the high bits are ignored).
 inline int16_t imaDecodeSample(ImaAdpcmState& state, uint8_t code) {
-    ima_detail::advance(state, code & 0x0F, ima_detail::kStepSize[state.stepIndex]);
+    ima_detail::advance(state, code & 0x0F);
     return static_cast<int16_t>(state.predicted);
 }
 

@@ -19,15 +19,17 @@ cmake --install "$build" --component zelplay --prefix "$prefix" >/dev/null
 lib=$(find "$prefix" -name 'libzelplay.so.*' -type f | head -1)
 [ -n "$lib" ] || { echo "libzelplay.so not installed"; exit 1; }
 # Only undecorated C names are exported: no C++ symbol of ours leaks out of the parts (the
-# standard library's own type information, which its headers mark visible, may appear).
-leaked=$(nm -D --defined-only "$lib" | awk '$3 ~ /^_Z/ {print $3}' | c++filt | grep -v 'std::' || true)
+# standard library's templates and type information, which its headers mark visible, may
+# appear).
+symbols=$(nm -D --defined-only "$lib" | awk '{print $3}')
+leaked=$(grep -E '^_Z' <<<"$symbols" | c++filt | grep -vE '(std|__gnu_cxx)::' || true)
 if [ -n "$leaked" ]; then
   echo "C++ symbols exported:"; echo "$leaked" | head; exit 1
 fi
 for sym in HI_VOICE_GetVersion HI_VOICE_EncReset HI_VOICE_DecReset HI_VOICE_EncodeFrame \
            HI_VOICE_DecodeFrame HI_VOICE_TransCodeReset HI_VOICE_TransCodeFrame \
            EncAudioFrame DecAudioFrame; do
-  nm -D --defined-only "$lib" | awk '{print $3}' | grep -qx "$sym" || { echo "missing $sym"; exit 1; }
+  grep -qx "$sym" <<<"$symbols" || { echo "missing $sym"; exit 1; }
 done
 
 mkdir -p "$work/app"
