@@ -120,7 +120,9 @@ TEST_F(RegistrationTest, ClassFactoriesAnswerOnlyForTheirClassesAndInterfaces) {
 }
 
 TEST_F(RegistrationTest, AnUnwritableRegistryFailsOnTheTypeLibrary) {
-    setenv("MONVID_REGISTRY", "/nonexistent-folder/monvid/registry.ini", 1);
+    // A folder that cannot be made: a plain file stands where it would go.
+    std::ofstream(dir_.file("not-a-folder")) << "x";
+    setenv("MONVID_REGISTRY", (dir_.file("not-a-folder") + "/registry.ini").c_str(), 1);
     EXPECT_EQ(library().registerServer(), SELFREG_E_TYPELIB);
 }
 
