@@ -9,10 +9,10 @@ PACKAGES=(
   # media
   libavformat-dev libavcodec-dev libavutil-dev libswscale-dev libswresample-dev ffmpeg
   # sound, pictures, widgets, X11
-  libsdl2-dev libjpeg62-turbo-dev qt6-base-dev
+  libsdl2-dev libjpeg62-turbo-dev qt6-base-dev fonts-wqy-microhei
   libx11-dev libxext-dev libxv-dev libxrandr-dev libcairo2-dev libpango1.0-dev
   # tests: unit test framework, X server, reference codecs
-  libgtest-dev xvfb xauth x11-apps libspandsp-dev
+  libgtest-dev xvfb xauth x11-apps xdotool libspandsp-dev
   # live servers for the network tests
   nginx-light libnginx-mod-rtmp
   gstreamer1.0-rtsp gir1.2-gst-rtsp-server-1.0 python3-gi gstreamer1.0-tools

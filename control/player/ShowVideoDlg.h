@@ -52,6 +52,13 @@ struct PlayCounters {
 
 class CShowVideoDlg : public QWidget {
     Q_OBJECT
+    // Read-only views for hosts and tests that see the window only as a QObject.
+    Q_PROPERTY(QString address READ addressText)
+    Q_PROPERTY(bool playing READ isPlaying)
+    Q_PROPERTY(bool replay READ isReplay)
+    Q_PROPERTY(bool active MEMBER m_bActive)
+    Q_PROPERTY(int playThreads READ liveThreadCount)
+    Q_PROPERTY(qulonglong picturesShown READ picturesShown)
   public:
     static constexpr int kTitleHeight = 20;      // height of the title strip in pixels
     static constexpr int kRestartWaitMs = 5000;  // StartPlay's wait for the old thread
@@ -97,6 +104,11 @@ class CShowVideoDlg : public QWidget {
     // Address to play; assigned on the GUI thread, copied by the play thread.
     void setUrl(const std::string& url);
     std::string url() const;
+
+    QString addressText() const { return QString::fromStdString(url()); }
+    bool isPlaying() const { return m_bPlaying.load(); }
+    bool isReplay() const { return m_bReplay.load(); }
+    qulonglong picturesShown() const { return m_counters.shown.load(); }
 
     // Visible on screen as far as the play thread is concerned (this window and its parents).
     bool isShownForPlay() const { return m_bShown.load(std::memory_order_acquire); }

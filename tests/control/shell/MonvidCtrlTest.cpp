@@ -1,0 +1,224 @@
+// The control object through its dispatch interface and its typed methods.
+#include <gtest/gtest.h>
+
+#include <QImage>
+#include <QPainter>
+#include <QTabWidget>
+
+#include <filesystem>
+
+#include "../player/QtTestMain.h"
+#include "MonvidCtrl.h"
+#include "MonvidIds.h"
+#include "MonvidPropPage.h"
+#include "Mydlg.h"
+#include "support/media.h"
+
+using namespace component;
+using testsupport::waitUntil;
+
+namespace {
+
+QVariant i16(int v) {
+    return QVariant::fromValue<qint16>(static_cast<qint16>(v));
+}
+QVariant u16(int v) {
+    return QVariant::fromValue<quint16>(static_cast<quint16>(v));
+}
+QVariant i32(int v) {
+    return QVariant::fromValue<qint32>(v);
+}
+
+class ControlTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        host_ = std::make_unique<QWidget>();
+        host_->resize(800, 600);
+        control_ = new CMonvidCtrl();
+        ASSERT_EQ(control_->CreateControlWindow(host_.get()), S_OK);
+        control_->controlWindow()->setGeometry(0, 0, 800, 600);
+        host_->show();
+    }
+    void TearDown() override {
+        control_->Release();
+        host_.reset();
+    }
+    HRESULT call(int dispid, const QVariantList& args, QVariant* result = nullptr,
+                 int flags = DISPATCH_METHOD) {
+        return control_->Invoke(dispid, flags, args, result);
+    }
+    CShowVideoDlg* window(int i) { return control_->grid()->window(i); }
+    int visibleCount() {
+        int n = 0;
+        for (auto* w : control_->grid()->m_wndVideo)
+            n += w->isVisible();
+        return n;
+    }
+
+    std::unique_ptr<QWidget> host_;
+    CMonvidCtrl* control_ = nullptr;
+};
+
+}  // namespace
+
+TEST_F(ControlTest, WindowCreationFillsTheControlWithFourWindows) {
+    EXPECT_EQ(control_->grid()->geometry(), QRect(0, 0, 800, 600));
+    EXPECT_EQ(visibleCount(), 4);
+    control_->controlWindow()->resize(1000, 600);
+    EXPECT_EQ(control_->grid()->size(), QSize(1000, 600));
+    EXPECT_EQ(window(3)->geometry(), QRect(500, 300, 500, 300));
+}
+
+TEST_F(ControlTest, SetWindStyleLaysOutAndUnknownCountsChangeNothing) {
+    EXPECT_EQ(call(monvid::DISPID_SetWindStyle, {u16(9)}), S_OK);
+    EXPECT_EQ(visibleCount(), 9);
+    EXPECT_EQ(call(monvid::DISPID_SetWindStyle, {u16(3)}), S_OK);
+    EXPECT_EQ(control_->grid()->m_nWindowCount, 3);
+    EXPECT_EQ(visibleCount(), 9);
+    EXPECT_EQ(call(monvid::DISPID_SetWindStyle, {u16(0)}), S_OK);
+    EXPECT_EQ(visibleCount(), 9);
+}
+
+TEST_F(ControlTest, StartStopTitleAndReplayReachTheWindows) {
+    QVariant result;
+    EXPECT_EQ(call(monvid::DISPID_SetReplay, {i16(1)}, &result), S_OK);
+    EXPECT_EQ(result.value<qint16>(), 0);
+    const QByteArray clip = QByteArray::fromStdString(testsupport::mediaPath("video_only.mp4"));
+    EXPECT_EQ(call(monvid::DISPID_startplayurl, {clip, i16(2)}, &result), S_OK);
+    EXPECT_EQ(result.value<qint16>(), 0);
+    EXPECT_EQ(window(2)->url(), clip.toStdString());
+    ASSERT_TRUE(waitUntil([&] { return window(2)->m_counters.shown.load() >= 2; }, 10000));
+
+    EXPECT_EQ(call(monvid::DISPID_SetViewTitle, {i16(2), QByteArray("门口 cam")}, &result), S_OK);
+    EXPECT_EQ(window(2)->title(), QString::fromUtf8("门口 cam"));
+    EXPECT_EQ(window(2)->m_strTitle, "门口 cam");
+
+    // StopPlay switches replay off on all sixteen, then stops the one window.
+    EXPECT_EQ(call(monvid::DISPID_StopPlay, {i32(2)}), S_OK);
+    for (auto* w : control_->grid()->m_wndVideo)
+        EXPECT_FALSE(w->m_bReplay.load());
+    EXPECT_FALSE(window(2)->m_bPlaying.load());
+    ASSERT_TRUE(waitUntil([&] { return window(2)->liveThreadCount() == 0; }, 5000));
+}
+
+TEST_F(ControlTest, IndicesOutsideTheWallDoNothingAndReturnZero) {
+    QVariant result = 99;
+    for (int index : {-1, 16, 32767, -32768}) {
+        EXPECT_EQ(call(monvid::DISPID_startplayurl, {QByteArray("x.mp4"), i16(index)}, &result),
+                  S_OK);
+        EXPECT_EQ(result.value<qint16>(), 0);
+        EXPECT_EQ(call(monvid::DISPID_SetViewTitle, {i16(index), QByteArray("t")}, &result), S_OK);
+        EXPECT_EQ(call(monvid::DISPID_StopPlay, {i32(index)}), S_OK);
+        EXPECT_EQ(call(monvid::DISPID_CapturePic, {i32(index)}, &result), S_OK);
+        EXPECT_EQ(result.value<qint32>(), 0);
+    }
+    for (auto* w : control_->grid()->m_wndVideo)
+        EXPECT_EQ(w->liveThreadCount(), 0);
+}
+
+TEST_F(ControlTest, WrongArgumentsGiveDispatchErrors) {
+    EXPECT_EQ(call(monvid::DISPID_SetWindStyle, {}), DISP_E_BADPARAMCOUNT);
+    EXPECT_EQ(call(monvid::DISPID_SetWindStyle, {u16(4), u16(4)}), DISP_E_BADPARAMCOUNT);
+    EXPECT_EQ(call(monvid::DISPID_SetWindStyle, {QByteArray("4")}), DISP_E_TYPEMISMATCH);
+    EXPECT_EQ(call(monvid::DISPID_SetWindStyle, {i32(70000)}), DISP_E_OVERFLOW);
+    EXPECT_EQ(call(monvid::DISPID_startplayurl, {i16(1), QByteArray("x")}), DISP_E_TYPEMISMATCH);
+    EXPECT_EQ(call(monvid::DISPID_SetPicPath, {QByteArray("/tmp")}), DISP_E_TYPEMISMATCH);
+    EXPECT_EQ(call(0, {}), DISP_E_MEMBERNOTFOUND);
+    EXPECT_EQ(call(10, {}), DISP_E_MEMBERNOTFOUND);
+    EXPECT_EQ(call(monvid::DISPID_GetActiveWnd, {}, nullptr, DISPATCH_PROPERTYPUT),
+              DISP_E_MEMBERNOTFOUND);
+    EXPECT_EQ(call(monvid::DISPID_StopPlay, {QVariant()}), DISP_E_PARAMNOTOPTIONAL);
+    // Integers of another width convert when they fit.
+    EXPECT_EQ(call(monvid::DISPID_SetWindStyle, {i32(16)}), S_OK);
+    EXPECT_EQ(visibleCount(), 16);
+}
+
+TEST_F(ControlTest, PicturesPathPropertyMarksModifiedAndSetPicPathDoesNot) {
+    QVariant result;
+    EXPECT_EQ(call(monvid::DISPID_SetPicPath, {QString("/srv/pics")}), S_OK);
+    EXPECT_FALSE(control_->IsModified());
+    EXPECT_EQ(call(monvid::DISPID_PicturesPath, {}, &result, DISPATCH_PROPERTYGET), S_OK);
+    EXPECT_EQ(result.toString(), "/srv/pics");
+    EXPECT_EQ(
+        call(monvid::DISPID_PicturesPath, {QString("/srv/other")}, nullptr, DISPATCH_PROPERTYPUT),
+        S_OK);
+    EXPECT_TRUE(control_->IsModified());
+    EXPECT_EQ(control_->property("PicturesPath").toString(), "/srv/other");
+}
+
+TEST_F(ControlTest, GetActiveWndIsZeroUntilAWindowIsSelected) {
+    QVariant result;
+    EXPECT_EQ(call(monvid::DISPID_GetActiveWnd, {}, &result), S_OK);
+    EXPECT_EQ(result.value<qint32>(), 0);
+    window(3)->Activate();
+    window(5)->Activate();
+    EXPECT_EQ(call(monvid::DISPID_GetActiveWnd, {}, &result), S_OK);
+    EXPECT_EQ(result.value<qint32>(), 5);
+}
+
+TEST_F(ControlTest, CapturePicNamesTheFileFromFolderTitleAndTime) {
+    testsupport::TempDir dir;
+    control_->SetPicPath(QString::fromStdString(dir.path().string()));
+    control_->SetViewTitle(1, "cam1");
+    {
+        QImage picture(64, 48, QImage::Format_RGB32);
+        picture.fill(Qt::darkCyan);
+        std::lock_guard lock(window(1)->m_csPicture);
+        window(1)->m_hPicture = picture;
+    }
+    EXPECT_EQ(control_->CapturePic(1), 0);
+    EXPECT_EQ(control_->CapturePic(2), 0);  // no picture: nothing saved
+    std::vector<std::string> names;
+    for (const auto& e : std::filesystem::directory_iterator(dir.path()))
+        names.push_back(e.path().filename());
+    ASSERT_EQ(names.size(), 1u);
+    EXPECT_EQ(names[0].rfind("cam1-", 0), 0u);
+    EXPECT_EQ(names[0].substr(names[0].size() - 4), ".bmp");
+}
+
+TEST_F(ControlTest, DrawnWithoutItsWindowItIsAWhiteFieldWithAnEllipse) {
+    QImage image(200, 100, QImage::Format_RGB32);
+    image.fill(Qt::red);
+    QPainter painter(&image);
+    control_->OnDraw(painter, image.rect());
+    painter.end();
+    EXPECT_EQ(image.pixel(100, 50), qRgb(255, 255, 255));  // inside
+    EXPECT_EQ(image.pixel(2, 2), qRgb(255, 255, 255));     // corner, outside the ellipse
+    EXPECT_EQ(image.pixel(0, 50), qRgb(0, 0, 0));          // the ellipse touches the edges
+    EXPECT_EQ(image.pixel(100, 0), qRgb(0, 0, 0));
+}
+
+TEST_F(ControlTest, PersistsOnlyItsVersionAndComesBackWithoutAPicturesPath) {
+    control_->SetPicturesPath("/srv/pics");
+    const QByteArray state = control_->SaveState();
+    EXPECT_EQ(state, QByteArray::fromHex("00000100"));
+    CMonvidCtrl restored;
+    EXPECT_TRUE(restored.LoadState(state));
+    EXPECT_TRUE(restored.GetPicturesPath().isEmpty());
+    EXPECT_FALSE(restored.LoadState(QByteArray::fromHex("00000200")));  // a later version
+    EXPECT_FALSE(restored.LoadState(QByteArray("\x01", 1)));
+}
+
+TEST_F(ControlTest, PropertiesVerbOpensTheGeneralPage) {
+    EXPECT_EQ(control_->ShowProperties(), S_OK);
+    auto pages = control_->controlWindow()->findChildren<CMonvidPropPage*>();
+    ASSERT_EQ(pages.size(), 1);
+    EXPECT_TRUE(pages[0]->isVisible());
+    auto* tabs = pages[0]->findChild<QTabWidget*>();
+    ASSERT_NE(tabs, nullptr);
+    EXPECT_EQ(tabs->tabText(0), QString::fromUtf8("常规"));
+    pages[0]->close();
+}
+
+TEST(ControlLifetime, HostDestroyingTheParentFirstLeavesAControlThatCanStillBeCalled) {
+    auto host = std::make_unique<QWidget>();
+    auto* control = new CMonvidCtrl();
+    ASSERT_EQ(control->CreateControlWindow(host.get()), S_OK);
+    EXPECT_EQ(CMonvidCtrl::liveObjects(), 1);
+    host.reset();  // takes the window, the grid and its windows
+    EXPECT_EQ(control->controlWindow(), nullptr);
+    QVariant result;
+    EXPECT_EQ(control->Invoke(monvid::DISPID_GetActiveWnd, DISPATCH_METHOD, {}, &result), S_OK);
+    control->Release();
+    EXPECT_EQ(CMonvidCtrl::liveObjects(), 0);
+}

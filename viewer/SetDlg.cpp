@@ -1,0 +1,154 @@
+#include "SetDlg.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFileDialog>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTreeWidget>
+
+#include "PrivateProfile.h"
+#include "SetUrlDlg.h"
+#include "Settings.h"
+
+using namespace vidwall;
+
+int leadingInteger(const QString& text) {
+    const QByteArray bytes = text.toLatin1();
+    std::size_t i = 0;
+    while (i < static_cast<std::size_t>(bytes.size()) && (bytes[i] == ' ' || bytes[i] == '\t'))
+        ++i;
+    bool negative = false;
+    if (i < static_cast<std::size_t>(bytes.size()) && (bytes[i] == '-' || bytes[i] == '+'))
+        negative = bytes[i++] == '-';
+    long long value = 0;
+    for (; i < static_cast<std::size_t>(bytes.size()) && bytes[i] >= '0' && bytes[i] <= '9'; ++i) {
+        value = value * 10 + (bytes[i] - '0');
+        if (value > INT32_MAX)
+            value = INT32_MAX;  // a run of digits saturates
+    }
+    return static_cast<int>(negative ? -value : value);
+}
+
+CSetDlg::CSetDlg(QWidget* parent) : QDialog(parent) {
+    setWindowTitle(QString::fromUtf8("播放设置"));
+    auto* layout = new QGridLayout(this);
+    layout->addWidget(new QLabel(QString::fromUtf8("窗口数："), this), 0, 0);
+    m_cbWinNum = new QComboBox(this);
+    m_cbWinNum->setEditable(true);
+    layout->addWidget(m_cbWinNum, 0, 1);
+    m_chkReplay = new QCheckBox(QString::fromUtf8("循环播放"), this);
+    layout->addWidget(m_chkReplay, 0, 2);
+
+    auto* assign = new QHBoxLayout();
+    auto* addFile = new QPushButton(QString::fromUtf8("分配视频"), this);
+    auto* addUrl = new QPushButton(QString::fromUtf8("分配rtmp/rtsp视频源"), this);
+    auto* clear = new QPushButton(QString::fromUtf8("重新分配"), this);
+    addFile->setObjectName("1003");
+    addUrl->setObjectName("1004");
+    clear->setObjectName("1005");
+    for (auto* b : {addFile, addUrl, clear}) {
+        b->setAutoDefault(false);
+        assign->addWidget(b);
+    }
+    assign->addStretch(1);
+    layout->addLayout(assign, 1, 0, 1, 3);
+
+    m_lstSources = new QTreeWidget(this);
+    m_lstSources->setRootIsDecorated(false);
+    m_lstSources->setColumnCount(2);
+    m_lstSources->setHeaderLabels({QString::fromUtf8("窗口号"), QString::fromUtf8("视频源")});
+    m_lstSources->setColumnWidth(0, 120);
+    m_lstSources->setColumnWidth(1, 400);
+    layout->addWidget(m_lstSources, 2, 0, 1, 3);
+
+    auto* buttons = new QHBoxLayout();
+    buttons->addStretch(1);
+    auto* save = new QPushButton(QString::fromUtf8("保存"), this);
+    save->setObjectName("1");
+    save->setDefault(true);
+    auto* cancel = new QPushButton(QString::fromUtf8("取消"), this);
+    cancel->setObjectName("2");
+    cancel->setAutoDefault(false);
+    buttons->addWidget(save);
+    buttons->addWidget(cancel);
+    layout->addLayout(buttons, 3, 0, 1, 3);
+
+    connect(addFile, &QPushButton::clicked, this, &CSetDlg::OnBnClickedAddFile);
+    connect(addUrl, &QPushButton::clicked, this, &CSetDlg::OnBnClickedAddUrl);
+    connect(clear, &QPushButton::clicked, this, &CSetDlg::OnBnClickedClear);
+    connect(save, &QPushButton::clicked, this, &CSetDlg::accept);
+    connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
+
+    chooseFile = [this] {
+        return QFileDialog::getOpenFileName(this, QString(), QString(),
+                                            QString::fromUtf8("视频格式文件(*.*) (*)"));
+    };
+    askAddress = [this]() -> std::optional<QString> {
+        CSetUrlDlg dialog(this);
+        dialog.m_strAddress.clear();
+        if (dialog.exec() != QDialog::Accepted)
+            return std::nullopt;
+        return dialog.m_strAddress;
+    };
+    resize(550, 515);  // 366 × 317 dialog units
+    OnInitDialog();
+}
+
+void CSetDlg::OnInitDialog() {
+    m_cbWinNum->addItems({"1", "2", "4", "9", "16"});
+    const int winnum =
+        platform::GetPrivateProfileInt(kSection, kKeyWinNum, kDefaultWinNum, kSettingsFile);
+    m_cbWinNum->setEditText(QString::number(winnum));
+    m_chkReplay->setChecked(
+        platform::GetPrivateProfileInt(kSection, kKeyReplay, kDefaultReplay, kSettingsFile) != 0);
+    // Rows also for empty entries, as many as the count says (never more than the wall has).
+    for (int i = 0; i < std::min(winnum, kWindows); ++i)
+        addRow(QString::fromStdString(platform::GetPrivateProfileString(
+            kSection, fileKey(i), "", kSettingsFile, kMaxAddressBytes)));
+}
+
+void CSetDlg::addRow(const QString& source) {
+    auto* row = new QTreeWidgetItem(m_lstSources);
+    row->setText(0, QString::fromUtf8("%1号窗口").arg(m_lstSources->topLevelItemCount() - 1));
+    row->setText(1, source);
+}
+
+void CSetDlg::OnBnClickedAddFile() {
+    const QString path = chooseFile ? chooseFile() : QString();
+    if (!path.isEmpty())
+        addRow(path);
+}
+
+void CSetDlg::OnBnClickedAddUrl() {
+    const std::optional<QString> address = askAddress ? askAddress() : std::nullopt;
+    if (address && !address->isEmpty())
+        addRow(*address);
+}
+
+void CSetDlg::OnBnClickedClear() {
+    m_lstSources->clear();
+}
+
+void CSetDlg::accept() {
+    const QString count = m_cbWinNum->currentText();
+    if (!count.isEmpty())
+        m_nWinNum = leadingInteger(count);
+    platform::WritePrivateProfileString(kSection, kKeyWinNum, std::to_string(m_nWinNum),
+                                        kSettingsFile);
+    platform::WritePrivateProfileString(kSection, kKeyReplay, m_chkReplay->isChecked() ? "1" : "0",
+                                        kSettingsFile);
+    for (int i = 0; i < kWindows; ++i)
+        platform::WritePrivateProfileString(kSection, fileKey(i), "", kSettingsFile);
+    for (int r = 0; r < m_lstSources->topLevelItemCount(); ++r) {
+        std::string source = m_lstSources->topLevelItem(r)->text(1).toStdString();
+        if (source.size() > kMaxAddressBytes)
+            source.resize(kMaxAddressBytes);
+        platform::WritePrivateProfileString(kSection, fileKey(r), source, kSettingsFile);
+    }
+    QDialog::accept();
+}

@@ -1,0 +1,43 @@
+// CSetDlg: the settings dialog. The window count, loop play and the list of video sources,
+// one row per window in window order; saving writes them all to the settings file.
+#pragma once
+
+#include <QDialog>
+
+#include <functional>
+#include <optional>
+
+class QCheckBox;
+class QComboBox;
+class QTreeWidget;
+
+class CSetDlg : public QDialog {
+    Q_OBJECT
+  public:
+    explicit CSetDlg(QWidget* parent);
+
+    QComboBox* m_cbWinNum = nullptr;      // item 1007
+    QTreeWidget* m_lstSources = nullptr;  // item 1008
+    QCheckBox* m_chkReplay = nullptr;     // item 1009
+    int m_nWinNum = 1;                    // the count taken when saving
+
+    // How a file and an address are asked for: the file dialog and CSetUrlDlg, unless a host
+    // (or a test) puts something else here. An empty file or a missing address adds nothing.
+    std::function<QString()> chooseFile;
+    std::function<std::optional<QString>()> askAddress;
+
+    void OnBnClickedAddFile();
+    void OnBnClickedAddUrl();
+    void OnBnClickedClear();
+    void accept() override;  // OnOK: saves, then ends with OK
+
+    // Appends a row "N号窗口" (N = rows so far) with the source.
+    void addRow(const QString& source);
+
+  private:
+    void OnInitDialog();
+};
+
+// The count typed into the combo box: its leading decimal digits (an optional sign first),
+// 0 when there are none.
+int leadingInteger(const QString& text);
