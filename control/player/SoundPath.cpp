@@ -42,6 +42,7 @@ bool SoundPath::open(AVCodecContext* decoder) {
         return false;
 
     std::lock_guard lock(g_soundDeviceLock);
+    m_bTriedDevice = true;
     SDL_Init(SDL_INIT_TIMER | SDL_INIT_AUDIO);
     SDL_AudioSpec wanted{};
     wanted.freq = kOutputRate;
@@ -129,6 +130,12 @@ void SoundPath::close() {
     }
     m_resampler.reset();
     m_outputBuffer.reset();
+    // SDL keeps its error texts per thread; a play thread is not SDL's own, so what SDL kept
+    // for it is released here (on the run's thread, where close is called).
+    if (m_bTriedDevice) {
+        SDL_TLSCleanup();
+        m_bTriedDevice = false;
+    }
 }
 
 }  // namespace monvid

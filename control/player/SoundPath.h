@@ -59,6 +59,7 @@ class SoundPath {
     void handOver(const std::function<bool()>& keepGoing);
 
     bool m_bSoundOpen = false;
+    bool m_bTriedDevice = false;  // SDL was called on this thread
     SwrPtr m_resampler;
     AvBufferPtr<std::uint8_t> m_outputBuffer;
     int m_nChunkBytes = 0;
