@@ -50,7 +50,7 @@ viewer=$!
 trap 'kill $viewer $xvfb 2>/dev/null || true' EXIT
 window=""
 for _ in $(seq 50); do
-  window=$(DISPLAY=$display xdotool search --name '^vidwall$' 2>/dev/null | head -n 1 || true)
+  window=$(DISPLAY=$display xdotool search --onlyvisible --name '^vidwall$' 2>/dev/null | head -n 1 || true)
   [ -n "$window" ] && break
   sleep 0.2
 done
