@@ -208,22 +208,21 @@ void PlayPort::changeSpeed(double factor) {
 }
 
 int32_t PlayPort::fast() {
-    if (!opened_.load())
-        return setError(ZELPLAY_ERR_NOT_OPEN), 0;
-    if (!playing_.load())
-        return setError(ZELPLAY_ERR_NOT_PLAYING), 0;
-    changeSpeed(2.0);
-    PortTable::instance().wakeScheduler();
-    setError(ZELPLAY_ERR_NONE);
-    return 1;
+    return changeSpeedChecked(2.0);
 }
 
 int32_t PlayPort::slow() {
+    return changeSpeedChecked(0.5);
+}
+
+// Fast and slow: checked like every play call, then the speed changes and the scheduler
+// looks at the port again.
+int32_t PlayPort::changeSpeedChecked(double factor) {
     if (!opened_.load())
         return setError(ZELPLAY_ERR_NOT_OPEN), 0;
     if (!playing_.load())
         return setError(ZELPLAY_ERR_NOT_PLAYING), 0;
-    changeSpeed(0.5);
+    changeSpeed(factor);
     PortTable::instance().wakeScheduler();
     setError(ZELPLAY_ERR_NONE);
     return 1;

@@ -124,6 +124,7 @@ class PlayPort {
     void extractAndReportSei(const FrameHeader& header, const uint8_t* payload);
     DecodeCallback decodeCallback();
     void changeSpeed(double factor);
+    int32_t changeSpeedChecked(double factor);  // fast() and slow()
 
     std::atomic<uint32_t> lastError_{0};
     std::atomic<int> mode_{kModeRealTime};

@@ -267,78 +267,62 @@ bool readSegmentObject(custommp4_t* h, int i) {
 
 enum class LoadStyle { kPair, kSingle };
 
-bool loadVideoTable(custommp4_t* h, int seg, LoadStyle style) {
-    const SegmentEntry& s = h->segments[seg];
-    bool pair = style == LoadStyle::kPair;
-    int64_t position = s.position + kSegmentObjSize;
-    if (!tableFits(h, position, s.videoCount, kVideoEntrySize)) {
-        printf(pair ? "read video index table failed:read\n" : "read video index table failed 2\n");
+// Reads one segment's index table of `count` entries of `entrySize` bytes at `position` into
+// `index`, each entry made by `decode`. `kind` ("video" or "audio") names the table in the
+// messages, which differ between the paired load and the single-table load.
+template <typename Entry, typename Decode>
+bool loadTable(custommp4_t* h, int64_t position, uint32_t count, size_t entrySize,
+               std::vector<Entry>& index, const char* kind, LoadStyle style, Decode decode) {
+    const bool pair = style == LoadStyle::kPair;
+    auto fail = [&](const char* pairReason, const char* singleReason) {
+        printf("read %s index table failed%s\n", kind, pair ? pairReason : singleReason);
         return false;
-    }
+    };
+    if (!tableFits(h, position, count, entrySize))
+        return fail(":read", " 2");
     std::vector<uint8_t> raw;
     try {
-        if (s.videoCount > h->videoIndex.capacity()) {
-            h->videoIndex.reserve(s.videoCount);
-        }
-        raw.resize(static_cast<size_t>(s.videoCount) * kVideoEntrySize);
+        if (count > index.capacity())
+            index.reserve(count);
+        raw.resize(static_cast<size_t>(count) * entrySize);
     } catch (const std::bad_alloc&) {
-        printf(pair ? "read video index table failed:realloc\n"
-                    : "read video index table failed 1\n");
-        return false;
+        return fail(":realloc", " 1");
     }
-    if (s.videoCount != 0) {
+    if (count != 0) {
         h->filePos = position;
-        if (readData(h, raw.data(), raw.size()) != 1) {
-            printf(pair ? "read video index table failed:read\n"
-                        : "read video index table failed 2\n");
-            return false;
-        }
+        if (readData(h, raw.data(), raw.size()) != 1)
+            return fail(":read", " 2");
     }
-    h->videoIndex.clear();
-    for (uint32_t k = 0; k < s.videoCount; ++k) {
-        const uint8_t* e = raw.data() + static_cast<size_t>(k) * kVideoEntrySize;
-        h->videoIndex.push_back({static_cast<int64_t>(loadU32(e)) + h->baseOffset, loadU32(e + 4),
-                                 loadU32(e + 16), e[20]});
-    }
-    h->loadedVideoSegment = seg;
+    index.clear();
+    for (uint32_t k = 0; k < count; ++k)
+        index.push_back(decode(raw.data() + static_cast<size_t>(k) * entrySize));
     return true;
+}
+
+bool loadVideoTable(custommp4_t* h, int seg, LoadStyle style) {
+    const SegmentEntry& s = h->segments[seg];
+    const bool loaded = loadTable(h, s.position + kSegmentObjSize, s.videoCount, kVideoEntrySize,
+                                  h->videoIndex, "video", style, [h](const uint8_t* e) {
+                                      return decltype(h->videoIndex)::value_type{
+                                          static_cast<int64_t>(loadU32(e)) + h->baseOffset,
+                                          loadU32(e + 4), loadU32(e + 16), e[20]};
+                                  });
+    if (loaded)
+        h->loadedVideoSegment = seg;
+    return loaded;
 }
 
 bool loadAudioTable(custommp4_t* h, int seg, LoadStyle style) {
     const SegmentEntry& s = h->segments[seg];
-    bool pair = style == LoadStyle::kPair;
-    int64_t position = audioTablePosition(s);
-    if (!tableFits(h, position, s.audioCount, kAudioEntrySize)) {
-        printf(pair ? "read audio index table failed:read\n" : "read audio index table failed 2\n");
-        return false;
-    }
-    std::vector<uint8_t> raw;
-    try {
-        if (s.audioCount > h->audioIndex.capacity()) {
-            h->audioIndex.reserve(s.audioCount);
-        }
-        raw.resize(static_cast<size_t>(s.audioCount) * kAudioEntrySize);
-    } catch (const std::bad_alloc&) {
-        printf(pair ? "read audio index table failed:realloc\n"
-                    : "read audio index table failed 1\n");
-        return false;
-    }
-    if (s.audioCount != 0) {
-        h->filePos = position;
-        if (readData(h, raw.data(), raw.size()) != 1) {
-            printf(pair ? "read audio index table failed:read\n"
-                        : "read audio index table failed 2\n");
-            return false;
-        }
-    }
-    h->audioIndex.clear();
-    for (uint32_t k = 0; k < s.audioCount; ++k) {
-        const uint8_t* e = raw.data() + static_cast<size_t>(k) * kAudioEntrySize;
-        h->audioIndex.push_back(
-            {static_cast<int64_t>(loadU32(e)) + h->baseOffset, loadU32(e + 16)});
-    }
-    h->loadedAudioSegment = seg;
-    return true;
+    const bool loaded =
+        loadTable(h, audioTablePosition(s), s.audioCount, kAudioEntrySize, h->audioIndex, "audio",
+                  style, [h](const uint8_t* e) {
+                      return decltype(h->audioIndex)::value_type{
+                          static_cast<int64_t>(loadU32(e)) + h->baseOffset, loadU32(e + 16)};
+                  });
+    if (loaded)
+        h->loadedAudioSegment = seg;
+    return loaded;
 }
 
 bool loadIndexTables(custommp4_t* h, int seg) {
