@@ -8,7 +8,7 @@ seconds=${FUZZ_SECONDS:-30}
 dir=$root/build-fuzz
 CC=clang CXX=clang++ cmake -S "$root" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DMONVID_BUILD_GUI=OFF -DMONVID_BUILD_TESTS=OFF -DMONVID_BUILD_BENCH=OFF \
-  -DMONVID_BUILD_FUZZ=ON -DMONVID_SANITIZE=address,undefined >/dev/null
+  -DMONVID_BUILD_FUZZ=ON -DMONVID_SANITIZE=address,undefined -DMONVID_WERROR=ON >/dev/null
 cmake --build "$dir" -j"$(nproc)"
 fuzzers=$(find "$dir/fuzz" -type f -name 'fuzz_*' -perm -u+x | sort)
 if [ -z "$fuzzers" ]; then echo "fuzz: no targets"; exit 0; fi

@@ -1,8 +1,6 @@
 #include "voice_support.h"
 
-#ifdef IFVTOOL_WITH_VOICE
 #include "zelplay/voice.h"
-#endif
 
 namespace ifvtool {
 
@@ -10,8 +8,6 @@ namespace {
 // EncAudioFrame type of an A-law frame (codec id 1).
 constexpr int kEncodeAlaw = 5;
 }  // namespace
-
-#ifdef IFVTOOL_WITH_VOICE
 
 bool voiceCodecAvailable() {
     return true;
@@ -24,23 +20,6 @@ bool decodeAudioFrame(const uint8_t* frame, int length, uint8_t* out, int* outLe
 bool encodeVoiceFrame(const int16_t* pcm, uint8_t* out) {
     return EncAudioFrame(kEncodeAlaw, pcm, out, kVoiceFrameSamples * 2) == 1;
 }
-
-#else
-
-bool voiceCodecAvailable() {
-    return false;
-}
-
-bool decodeAudioFrame(const uint8_t*, int, uint8_t*, int* outLength) {
-    *outLength = 0;
-    return false;
-}
-
-bool encodeVoiceFrame(const int16_t*, uint8_t*) {
-    return false;
-}
-
-#endif
 
 bool decodesTo16Bit(const uint8_t* frame, int length) {
     if (length >= 4 && frame[0] == 0 && frame[1] == 1 && frame[3] == 0 &&

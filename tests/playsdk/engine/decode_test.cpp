@@ -377,8 +377,11 @@ TEST(AudioInput, FramesDecodeToPcmWithTheirInformation) {
     ZelPlay_SetDecCallBack(p.port, Collector::callback, got.user());
     ASSERT_EQ(ZelPlay_Play(p.port, 0), 1);
     // A-law voice frame: 160 payload words, 320 samples.
-    std::vector<uint8_t> alaw = {0, 1, 160, 0};
-    alaw.resize(4 + 320, 0xD5);
+    std::vector<uint8_t> alaw(4 + 320, 0xD5);
+    alaw[0] = 0;
+    alaw[1] = 1;
+    alaw[2] = 160;
+    alaw[3] = 0;
     auto rec = enginetest::makeRecord({0x61, 0, 0, 1234, 0}, alaw);
     EXPECT_EQ(ZelPlay_InputAudioData(p.port, rec.data(), static_cast<uint32_t>(rec.size())), 1);
     // Unsigned 8-bit PCM.

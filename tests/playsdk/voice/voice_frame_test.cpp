@@ -45,8 +45,11 @@ struct GuardedFrame {
 };
 
 Bytes makeFrame(uint8_t type, uint8_t words, uint8_t fill = 0x5A) {
-    Bytes f = {0, type, words, 0};
-    f.resize(4 + 2 * static_cast<size_t>(words), fill);
+    Bytes f(4 + 2 * static_cast<size_t>(words), fill);
+    f[0] = 0;
+    f[1] = type;
+    f[2] = words;
+    f[3] = 0;
     return f;
 }
 
