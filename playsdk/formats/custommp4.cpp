@@ -658,8 +658,7 @@ bool writable(const custommp4_t* h, const char* who) {
 
 void reportNoRoom(const custommp4_t* h, const char* who, int size) {
     if (h->writeErrno != 0) {
-        printf("%s:write error,errno=%d,errstr=%s\n", who, h->writeErrno,
-               strerror(h->writeErrno));
+        printf("%s:write error,errno=%d,errstr=%s\n", who, h->writeErrno, strerror(h->writeErrno));
     } else {
         printf("%s:no room for %d bytes\n", who, size);
     }

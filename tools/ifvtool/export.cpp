@@ -52,8 +52,8 @@ VideoPlan planVideo(custommp4_t* h) {
     PictureOrderReader order;
     for (uint32_t i = 0; i < total; ++i) {
         uint32_t stamp = 0;
-        int n = custommp4_read_video_frame(h, buf.data(), kReadBufferBytes, &stamp, nullptr,
-                                           nullptr);
+        int n =
+            custommp4_read_video_frame(h, buf.data(), kReadBufferBytes, &stamp, nullptr, nullptr);
         plan.readable.push_back(n > 0);
         if (n <= 0) {
             continue;

@@ -375,8 +375,8 @@ int runImport(const std::string& inputPath, const std::string& recordPath,
         fprintf(stderr, "ifvtool: %u damaged video packets left out\n", badPackets);
     }
     if (ok) {
-        fprintf(stderr, "ifvtool: %u video frames and %u audio frames written to %s\n",
-                videoFrames, voice.framesWritten(), recordPath.c_str());
+        fprintf(stderr, "ifvtool: %u video frames and %u audio frames written to %s\n", videoFrames,
+                voice.framesWritten(), recordPath.c_str());
     }
     if (ok && videoFrames == 0) {
         fprintf(stderr, "ifvtool: %s holds no video frames\n", recordPath.c_str());

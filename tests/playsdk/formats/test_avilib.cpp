@@ -388,9 +388,9 @@ TEST_F(AviReader, EntriesBeyondTheEndOfTheFileFailWhenRead) {
     buf.resize(static_cast<size_t>(avi_reader_frame_size(h.get())));
     EXPECT_EQ(avi_reader_read_video(h.get(), buf.data(), &key), -1);
     EXPECT_EQ(avi_reader_errno(), AVI_ERR_READ);
-    EXPECT_EQ(avi_reader_read_video_bounded(h.get(), buf.data(), static_cast<long>(buf.size()),
-                                            &key),
-              -1);
+    EXPECT_EQ(
+        avi_reader_read_video_bounded(h.get(), buf.data(), static_cast<long>(buf.size()), &key),
+        -1);
     EXPECT_EQ(avi_reader_errno(), AVI_ERR_READ);
     EXPECT_EQ(avi_reader_frame_size(h.get()), packets.back().size);
 
@@ -451,8 +451,9 @@ TEST_F(AviReader, OpenDmlFileOverOneGigabyte) {
     long last = static_cast<long>(packets.size()) - 1;
     avi_reader_seek_video(h.get(), last);
     buf.resize(static_cast<size_t>(packets.back().size));
-    ASSERT_EQ(avi_reader_read_video_bounded(h.get(), buf.data(), static_cast<long>(buf.size()), nullptr),
-              packets.back().size);
+    ASSERT_EQ(
+        avi_reader_read_video_bounded(h.get(), buf.data(), static_cast<long>(buf.size()), nullptr),
+        packets.back().size);
     std::vector<char> tail(8 << 20);
     std::ifstream in(file, std::ios::binary);
     in.seekg(-static_cast<std::streamoff>(tail.size()), std::ios::end);

@@ -31,7 +31,9 @@ class Builder {
         return *this;
     }
     Builder& u8(uint8_t v) { return raw({v}); }
-    Builder& u16(uint16_t v) { return raw({static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8)}); }
+    Builder& u16(uint16_t v) {
+        return raw({static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8)});
+    }
     Builder& u32(uint32_t v) {
         return raw({static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8),
                     static_cast<uint8_t>(v >> 16), static_cast<uint8_t>(v >> 24)});
@@ -69,9 +71,7 @@ Bytes fromHex(const char* hex) {
     int nibbles = 0;
     uint8_t value = 0;
     for (const char* p = hex; *p != '\0'; ++p) {
-        int d = *p >= '0' && *p <= '9'   ? *p - '0'
-                : *p >= 'A' && *p <= 'F' ? *p - 'A' + 10
-                                         : -1;
+        int d = *p >= '0' && *p <= '9' ? *p - '0' : *p >= 'A' && *p <= 'F' ? *p - 'A' + 10 : -1;
         if (d < 0) {
             continue;  // spaces and line breaks
         }

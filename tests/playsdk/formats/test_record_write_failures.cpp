@@ -6,8 +6,8 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <csignal>
 #include <chrono>
+#include <csignal>
 #include <thread>
 #include <vector>
 
@@ -74,8 +74,8 @@ TEST(RecordWriteFailures, FullDeviceFailsTheFrameAndTheClose) {
     int closed = w != nullptr ? custommp4_close_checked(w, &error) : -1;
     // The plain close keeps returning 1 whatever happened.
     custommp4_t* plain = openVideoRecord("/dev/full", 1, 1);
-    int plainFrame = plain != nullptr ? custommp4_write_video_frame(plain, frame.data(), 100, 0, 5)
-                                      : -1;
+    int plainFrame =
+        plain != nullptr ? custommp4_write_video_frame(plain, frame.data(), 100, 0, 5) : -1;
     int plainClosed = plain != nullptr ? custommp4_close(plain) : -1;
     std::string out = testing::internal::GetCapturedStdout();
 

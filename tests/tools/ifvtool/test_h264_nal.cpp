@@ -103,7 +103,7 @@ TEST(H264Nal, AvcCRecordRoundTrip) {
 TEST(PictureOrder, PresentationTimesFollowThePictureOrderCount) {
     using ifvtool::StoredFrame;
     // Decoding order I P B B | I P: POCs 0 6 2 4, then a new IDR period.
-    std::vector<StoredFrame> frames = {{0, 0, true},   {40, 6, false}, {80, 2, false},
+    std::vector<StoredFrame> frames = {{0, 0, true},    {40, 6, false}, {80, 2, false},
                                        {120, 4, false}, {160, 0, true}, {200, 2, false}};
     auto times = ifvtool::presentationTimes(frames);
     ASSERT_EQ(times.size(), frames.size());

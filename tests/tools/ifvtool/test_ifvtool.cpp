@@ -332,10 +332,13 @@ TEST_F(Ifvtool, ExportToMatroskaWithPcmAudio) {
 // B-frames: frames are stored in decoding order with rising stamps, and the export restores
 // presentation times that decode to every picture of the source, in order.
 TEST_F(Ifvtool, BFramesSurviveImportAndExport) {
-    ASSERT_TRUE(ffmpeg({"-f", "lavfi", "-i", "testsrc2=size=320x240:rate=25", "-f", "lavfi", "-i",
-                        "sine=frequency=440:sample_rate=48000", "-t", "5", "-c:v", "libx264",
-                        "-preset", "veryfast", "-pix_fmt", "yuv420p", "-g", "50", "-bf", "2",
-                        "-c:a", "aac", path("bf.mp4")}));
+    ASSERT_TRUE(
+        ffmpeg({"-f",      "lavfi",    "-i",          "testsrc2=size=320x240:rate=25",
+                "-f",      "lavfi",    "-i",          "sine=frequency=440:sample_rate=48000",
+                "-t",      "5",        "-c:v",        "libx264",
+                "-preset", "veryfast", "-pix_fmt",    "yuv420p",
+                "-g",      "50",       "-bf",         "2",
+                "-c:a",    "aac",      path("bf.mp4")}));
     ASSERT_TRUE(ffmpeg({"-i", path("bf.mp4"), "-c", "copy", path("bf.mkv")}));
     auto source = pictureDigests(path("bf.mp4"));
     ASSERT_EQ(source.size(), 125u);
