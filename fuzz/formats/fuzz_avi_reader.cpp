@@ -1,5 +1,6 @@
 // AVI reader on arbitrary bytes: open with and without an index, read every video frame and
 // the audio of every track, by chunk and by byte.
+#include <algorithm>
 #include <cstdio>
 #include <vector>
 
@@ -13,7 +14,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     const char* path = fuzzfile::scratchPath().c_str();
     if (avi_reader_t* bare = avi_reader_open(path, 0)) {
-        avi_reader_read_video(bare, nullptr, 0, nullptr);
+        avi_reader_read_video(bare, nullptr, nullptr);
         avi_reader_close(bare);
     }
     avi_reader_t* h = avi_reader_open(path, 1);
@@ -24,13 +25,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     long frames = avi_reader_video_frames(h);
     for (long i = 0; i < frames; ++i) {
         int key = 0;
-        avi_reader_frame_size(h);
-        if (avi_reader_read_video(h, buf.data(), static_cast<long>(buf.size()), &key) < 0) {
-            avi_reader_read_video(h, nullptr, 0, &key);
+        long size = avi_reader_frame_size(h);
+        if (avi_reader_read_video_bounded(h, buf.data(), static_cast<long>(buf.size()), &key) < 0) {
+            // The unbounded read, as a caller that sized its buffer by the frame does.
+            std::vector<uint8_t> exact(static_cast<size_t>(std::clamp(size, 0L, 1L << 20)));
+            if (size >= 0 && size <= (1L << 20)) {
+                avi_reader_read_video(h, exact.data(), &key);
+            } else {
+                avi_reader_read_video(h, nullptr, &key);
+            }
         }
     }
     avi_reader_seek_video(h, frames / 2);
-    avi_reader_read_video(h, buf.data(), static_cast<long>(buf.size()), nullptr);
+    avi_reader_read_video_bounded(h, buf.data(), static_cast<long>(buf.size()), nullptr);
     for (int t = 0; t < avi_reader_audio_tracks(h); ++t) {
         avi_reader_set_audio_track(h, t);
         long chunks = avi_reader_audio_chunks(h);

@@ -372,7 +372,8 @@ int parseFile(avi_reader_t* h) {
 // The standard indexes of a stream follow each other through the file; one that starts
 // inside the previous one is not read, so that a damaged super index naming the same bytes
 // over and over cannot multiply the index beyond the size of the file.
-// Returns false when an index is damaged (cut short, or pointing outside the file).
+// Returns false when an index is damaged (cut short, or lying outside the file). Entries whose
+// data lies beyond the end of the file are kept: reading them fails with code 3.
 bool readStandardIndexes(avi_reader_t* h, const SuperIndex& super, AudioTrack* track) {
     int64_t previousEnd = 0;
     bool intact = true;
@@ -411,11 +412,9 @@ bool readStandardIndexes(avi_reader_t* h, const SuperIndex& super, AudioTrack* t
             uint32_t offset = loadU32(raw.data() + i * 8);
             uint32_t sizeField = loadU32(raw.data() + i * 8 + 4);
             uint32_t size = sizeField & ~kStdIndexNotKey;
+            // An entry whose data lies beyond the end of the file stays in the index: reading
+            // that frame fails, the frames around it remain readable.
             int64_t position = base + offset;
-            if (position < 0 || position > h->fileSize || size > h->fileSize - position) {
-                intact = false;
-                break;
-            }
             if (track != nullptr) {
                 addAudioChunk(*track, position, size);
             } else {
@@ -471,9 +470,6 @@ bool buildFromIdx1(avi_reader_t* h) {
         const uint8_t* e = raw.data() + static_cast<size_t>(i) * 16;
         int64_t position = base + loadU32(e + 8) + 8;
         uint32_t size = loadU32(e + 12);
-        if (position > h->fileSize || size > h->fileSize - position) {
-            continue;
-        }
         if (isVideoChunk(h, e)) {
             h->videoIndex.push_back({position, size, loadU32(e + 4)});
         } else if (AudioTrack* t = audioTrackOf(h, e)) {
@@ -564,6 +560,32 @@ AudioTrack* currentTrack(avi_reader_t* h) {
         return nullptr;
     }
     return &h->tracks[h->currentTrack];
+}
+
+// The frame at the video position; capacity < 0: the caller sized the buffer by the frame.
+long readVideo(avi_reader_t* h, uint8_t* buffer, long capacity, int* key_frame) {
+    if (!usable(h, true)) {
+        return -1;
+    }
+    if (h->videoPosition >= static_cast<long>(h->videoIndex.size())) {
+        return -1;
+    }
+    const IndexEntry& e = h->videoIndex[h->videoPosition];
+    int type = e.flags == kIndexKeyFlag ? AVI_FRAME_INDEX_KEY : AVI_FRAME_OTHER;
+    if (buffer != nullptr) {
+        if ((capacity >= 0 && e.size > static_cast<unsigned long>(capacity)) ||
+            !readAt(h, e.position, buffer, e.size)) {
+            return fail(AVI_ERR_READ);
+        }
+        // The byte behind a 4-byte start code: a sequence parameter set (type 7) opens a
+        // frame at which decoding can start.
+        type = e.size >= 5 && (buffer[4] & 0x07) == 0x07 ? AVI_FRAME_KEY : AVI_FRAME_OTHER;
+    }
+    if (key_frame != nullptr) {
+        *key_frame = type;
+    }
+    ++h->videoPosition;
+    return static_cast<long>(e.size);
 }
 
 }  // namespace
@@ -739,29 +761,16 @@ long avi_reader_frame_size(avi_reader_t* h) {
     return static_cast<long>(h->videoIndex[h->videoPosition].size);
 }
 
-long avi_reader_read_video(avi_reader_t* h, uint8_t* buffer, long buffer_size, int* key_frame) {
-    if (!usable(h, true)) {
-        return -1;
+long avi_reader_read_video(avi_reader_t* h, uint8_t* buffer, int* key_frame) {
+    return readVideo(h, buffer, -1, key_frame);
+}
+
+long avi_reader_read_video_bounded(avi_reader_t* h, uint8_t* buffer, long buffer_size,
+                                   int* key_frame) {
+    if (buffer != nullptr && buffer_size < 0) {
+        return fail(AVI_ERR_READ);
     }
-    if (h->videoPosition >= static_cast<long>(h->videoIndex.size())) {
-        return -1;
-    }
-    const IndexEntry& e = h->videoIndex[h->videoPosition];
-    int type = e.flags == kIndexKeyFlag ? AVI_FRAME_INDEX_KEY : AVI_FRAME_OTHER;
-    if (buffer != nullptr) {
-        if (buffer_size < 0 || e.size > static_cast<unsigned long>(buffer_size) ||
-            !readAt(h, e.position, buffer, e.size)) {
-            return fail(AVI_ERR_READ);
-        }
-        // The byte behind a 4-byte start code: a sequence parameter set (type 7) opens a
-        // frame at which decoding can start.
-        type = e.size >= 5 && (buffer[4] & 0x07) == 0x07 ? AVI_FRAME_KEY : AVI_FRAME_OTHER;
-    }
-    if (key_frame != nullptr) {
-        *key_frame = type;
-    }
-    ++h->videoPosition;
-    return static_cast<long>(e.size);
+    return readVideo(h, buffer, buffer_size, key_frame);
 }
 
 long avi_reader_audio_chunks(avi_reader_t* h) {

@@ -147,6 +147,9 @@ struct custommp4_s {
     uint32_t lastAudioTimeStamp = 0;
     uint32_t writeVideoCapacity = kVideoIndexCapacity;  // entries reserved per segment
     uint32_t writeAudioCapacity = kAudioIndexCapacity;
+    // errno of the first write, flush or positioning that failed; once set, no more frames
+    // are taken, since what reached the file is no longer known.
+    int writeErrno = 0;
 };
 
 namespace {
@@ -189,28 +192,48 @@ int readData(custommp4_t* h, void* buffer, size_t length) {
     return static_cast<int>(items);
 }
 
-void writeData(custommp4_t* h, const void* data, size_t length) {
+void noteWriteError(custommp4_t* h, int err) {
+    if (h->writeErrno == 0) {
+        h->writeErrno = err != 0 ? err : EIO;
+    }
+}
+
+// Returns false when the bytes did not all reach the stream (the error is kept in the handle).
+bool writeData(custommp4_t* h, const void* data, size_t length) {
     if (h->filePos >= kPositionLimit) {
         printf("custommp4_write_data:file_pos=%ld\n", static_cast<long>(h->filePos));
     }
-    positionStream(h, "custommp4_write_data", LastIo::kWrite);
+    bool positioned = positionStream(h, "custommp4_write_data", LastIo::kWrite);
+    int err = positioned ? 0 : errno;
     h->lastIo = LastIo::kWrite;
     size_t items = length == 0 ? 0 : fwrite(data, length, 1, h->file);
+    if (length != 0 && items != 1 && err == 0) {
+        err = errno;
+    }
     h->filePos += static_cast<int64_t>(length);
     h->streamPos = items == 1 ? h->filePos : -1;
+    bool ok = positioned && (length == 0 || items == 1);
+    if (!ok) {
+        noteWriteError(h, err);
+    }
+    return ok;
 }
 
-void destroyHandle(custommp4_t* h) {
+// Closes the file and frees the handle; returns the errno of a failed fclose, else 0.
+int destroyHandle(custommp4_t* h) {
+    int closeErrno = 0;
     if (h->file != nullptr) {
         int result = fclose(h->file);
         if (result != 0) {
             int err = errno;
             printf("custommp4_destroy:fclose error=%d,errno=%d,errstr=%s\n", result, err,
                    strerror(err));
+            closeErrno = err != 0 ? err : EIO;
         }
         h->file = nullptr;
     }
     delete h;
+    return closeErrno;
 }
 
 // ---- reading the record structure ----
@@ -474,7 +497,7 @@ void fillCreationHeaders(custommp4_t* h, uint32_t now) {
 uint32_t videoCapacityOf(const custommp4_t* h);
 uint32_t audioCapacityOf(const custommp4_t* h);
 
-void writeSegmentObject(custommp4_t* h, const SegmentEntry& s, uint32_t size) {
+bool writeSegmentObject(custommp4_t* h, const SegmentEntry& s, uint32_t size) {
     uint8_t obj[kSegmentObjSize] = {};
     memcpy(obj, kSegmentObjId, 16);
     storeU32(obj + 16, size);
@@ -485,16 +508,21 @@ void writeSegmentObject(custommp4_t* h, const SegmentEntry& s, uint32_t size) {
     storeU32(obj + 36, s.videoCapacity);
     storeU32(obj + 40, s.audioCapacity);
     h->filePos = s.position;
-    writeData(h, obj, sizeof obj);
+    return writeData(h, obj, sizeof obj);
+}
+
+bool writeHeaders(custommp4_t* h) {
+    h->filePos = h->baseOffset;
+    bool ok = writeData(h, h->fileObj, kFileObjSize);
+    ok = writeData(h, h->videoObj, kVideoObjSize) && ok;
+    ok = writeData(h, h->audioObj, kAudioObjSize) && ok;
+    return writeData(h, h->listObj, kListObjSize) && ok;
 }
 
 void createRecord(custommp4_t* h) {
     uint32_t now = static_cast<uint32_t>(time(nullptr));
     fillCreationHeaders(h, now);
-    writeData(h, h->fileObj, kFileObjSize);
-    writeData(h, h->videoObj, kVideoObjSize);
-    writeData(h, h->audioObj, kAudioObjSize);
-    writeData(h, h->listObj, kListObjSize);
+    writeHeaders(h);
     SegmentEntry s;
     s.position = static_cast<int64_t>(h->baseOffset) + kHeadersSize;
     s.firstTimeStamp = now;
@@ -526,8 +554,10 @@ int64_t segmentReserve(const custommp4_t* h) {
            static_cast<int64_t>(audioCapacityOf(h)) * kAudioEntrySize;
 }
 
-// Writes the open segment's tables and header and the record headers that count it.
-void finishSegment(custommp4_t* h) {
+// Writes the open segment's tables and header and the record headers that count it, and
+// flushes them; false when any of it failed.
+bool finishSegment(custommp4_t* h) {
+    bool ok = true;
     SegmentEntry& s = h->segments.back();
     std::vector<uint8_t> table(static_cast<size_t>(s.videoCount) * kVideoEntrySize, 0);
     for (size_t k = 0; k < h->pendingVideo.size(); ++k) {
@@ -540,7 +570,7 @@ void finishSegment(custommp4_t* h) {
     }
     if (!table.empty()) {
         h->filePos = s.position + kSegmentObjSize;
-        writeData(h, table.data(), table.size());
+        ok = writeData(h, table.data(), table.size()) && ok;
     }
     table.assign(static_cast<size_t>(s.audioCount) * kAudioEntrySize, 0);
     for (size_t k = 0; k < h->pendingAudio.size(); ++k) {
@@ -550,24 +580,27 @@ void finishSegment(custommp4_t* h) {
     }
     if (!table.empty()) {
         h->filePos = audioTablePosition(s);
-        writeData(h, table.data(), table.size());
+        ok = writeData(h, table.data(), table.size()) && ok;
     }
-    writeSegmentObject(h, s, static_cast<uint32_t>(h->dataEnd - s.position));
+    ok = writeSegmentObject(h, s, static_cast<uint32_t>(h->dataEnd - s.position)) && ok;
     storeU32(h->listObj + listobj::kSegments, loadU32(h->listObj + listobj::kSegments) + 1);
     storeU32(h->fileObj + fileobj::kLength, static_cast<uint32_t>(h->dataEnd - h->baseOffset));
     uint32_t start = loadU32(h->fileObj + fileobj::kStart);
     uint32_t lastStamp = std::max(h->lastVideoTimeStamp, h->lastAudioTimeStamp);
     storeU32(h->fileObj + fileobj::kEnd, start + lastStamp / 1000);
-    h->filePos = h->baseOffset;
-    writeData(h, h->fileObj, kFileObjSize);
-    writeData(h, h->videoObj, kVideoObjSize);
-    writeData(h, h->audioObj, kAudioObjSize);
-    writeData(h, h->listObj, kListObjSize);
+    ok = writeHeaders(h) && ok;
     h->pendingVideo.clear();
     h->pendingAudio.clear();
     h->segmentHasSpace = false;
-    fflush(h->file);
+    if (fflush(h->file) != 0) {
+        int err = errno;
+        printf("custommp4_write_data:fflush error,errno=%d,errstr=%s\n", err, strerror(err));
+        noteWriteError(h, err);
+        h->streamPos = -1;
+        ok = false;
+    }
     h->filePos = h->dataEnd;
+    return ok;
 }
 
 // Makes room for one more frame of the given size in the open segment (starting a new
@@ -580,7 +613,9 @@ bool prepareFrame(custommp4_t* h, bool video, uint32_t size) {
             if (h->dataEnd + segmentReserve(h) + size > kPositionLimit) {
                 return false;
             }
-            finishSegment(h);
+            if (!finishSegment(h)) {
+                return false;
+            }
             SegmentEntry next;
             next.position = h->dataEnd;
             h->segments.push_back(next);
@@ -599,7 +634,9 @@ bool prepareFrame(custommp4_t* h, bool video, uint32_t size) {
         // The index space is written as zeros so that the file holds no stale bytes there.
         std::vector<uint8_t> zeros(static_cast<size_t>(dataStart - s->position), 0);
         h->filePos = s->position;
-        writeData(h, zeros.data(), zeros.size());
+        if (!writeData(h, zeros.data(), zeros.size())) {
+            return false;
+        }
         h->dataEnd = dataStart;
         h->segmentHasSpace = true;
     }
@@ -607,6 +644,24 @@ bool prepareFrame(custommp4_t* h, bool video, uint32_t size) {
         return false;
     }
     return h->dataEnd + size <= kPositionLimit;
+}
+
+// False (with a message) once a write has failed on the handle.
+bool writable(const custommp4_t* h, const char* who) {
+    if (h->writeErrno != 0) {
+        printf("%s:an earlier write failed,errno=%d,errstr=%s\n", who, h->writeErrno,
+               strerror(h->writeErrno));
+        return false;
+    }
+    return true;
+}
+
+void reportNoRoom(const custommp4_t* h, const char* who, int size) {
+    if (h->writeErrno != 0) {
+        printf("%s:write error,errno=%d,errstr=%s\n", who, h->writeErrno, strerror(h->writeErrno));
+    } else {
+        printf("%s:no room for %d bytes\n", who, size);
+    }
 }
 
 void noteTimeStamp(SegmentEntry& s, uint32_t timeStamp) {
@@ -683,13 +738,40 @@ int custommp4_close(custommp4_t* h) {
     if (h == nullptr) {
         return 0;
     }
+    custommp4_close_checked(h, nullptr);
+    return 1;
+}
+
+int custommp4_close_checked(custommp4_t* h, int* error) {
+    if (h == nullptr) {
+        return 0;
+    }
+    int err = 0;
     if (writing(h)) {
         std::lock_guard<std::mutex> lock(h->frameLock);
+        // After a failed write the frames indexed so far are still written down: they
+        // were taken whole, and a reader passes over any whose data did not arrive.
         if (!h->pendingVideo.empty() || !h->pendingAudio.empty()) {
             finishSegment(h);
         }
+        err = h->writeErrno;
     }
-    return custommp4_destroy(h);
+    int closeErr = destroyHandle(h);
+    if (err == 0) {
+        err = closeErr;
+    }
+    if (error != nullptr) {
+        *error = err;
+    }
+    return err == 0 ? 1 : 0;
+}
+
+int custommp4_write_error(custommp4_t* h) {
+    if (h == nullptr) {
+        return 0;
+    }
+    std::lock_guard<std::mutex> lock(h->frameLock);
+    return h->writeErrno;
 }
 
 int custommp4_destroy(custommp4_t* h) {
@@ -1126,13 +1208,19 @@ int custommp4_write_video_frame(custommp4_t* h, const uint8_t* data, int size, u
             return 0;
         }
     }
+    if (!writable(h, "custommp4_write_video_frame")) {
+        return 0;
+    }
     if (!prepareFrame(h, true, static_cast<uint32_t>(size))) {
-        printf("custommp4_write_video_frame:no room for %d bytes\n", size);
+        reportNoRoom(h, "custommp4_write_video_frame", size);
         return 0;
     }
     SegmentEntry& s = h->segments.back();
     h->filePos = h->dataEnd;
-    writeData(h, data, static_cast<size_t>(size));
+    if (!writeData(h, data, static_cast<size_t>(size))) {
+        reportNoRoom(h, "custommp4_write_video_frame", size);
+        return 0;
+    }
     h->pendingVideo.push_back(
         {h->dataEnd - h->baseOffset, static_cast<uint32_t>(size), time_stamp, frame_type});
     h->dataEnd += size;
@@ -1159,13 +1247,19 @@ int custommp4_write_audio_frame(custommp4_t* h, const uint8_t* data, int size,
                h->lastAudioTimeStamp);
         return 0;
     }
+    if (!writable(h, "custommp4_write_audio_frame")) {
+        return 0;
+    }
     if (!prepareFrame(h, false, static_cast<uint32_t>(size))) {
-        printf("custommp4_write_audio_frame:no room for %d bytes\n", size);
+        reportNoRoom(h, "custommp4_write_audio_frame", size);
         return 0;
     }
     SegmentEntry& s = h->segments.back();
     h->filePos = h->dataEnd;
-    writeData(h, data, static_cast<size_t>(size));
+    if (!writeData(h, data, static_cast<size_t>(size))) {
+        reportNoRoom(h, "custommp4_write_audio_frame", size);
+        return 0;
+    }
     h->pendingAudio.push_back({h->dataEnd - h->baseOffset, time_stamp});
     h->dataEnd += size;
     noteTimeStamp(s, time_stamp);

@@ -34,6 +34,8 @@ class Progress {
     Progress(const Progress&) = delete;
     Progress& operator=(const Progress&) = delete;
     void update(int64_t done);
+    // Ends the bar's line, so that what is printed next starts on a line of its own.
+    void finish();
 
   private:
     bool enabled_;

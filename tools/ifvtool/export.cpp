@@ -10,6 +10,7 @@
 #include "ffmpeg_util.h"
 #include "format_handles.h"
 #include "h264_nal.h"
+#include "picture_order.h"
 #include "voice_support.h"
 
 namespace ifvtool {
@@ -26,29 +27,56 @@ bool endsWith(const std::string& s, const std::string& tail) {
     return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
 }
 
-// The SPS and PPS of the first frames that carry them; the record is reopened afterwards.
-ParameterSets findParameterSets(const std::string& path, uint32_t offset) {
-    RecordPtr h(custommp4_open(path.c_str(), 0, offset));
+// What a first pass over the record's video learns: the parameter sets for the avcC record
+// and each frame's presentation and decoding time (the record keeps only one stamp per frame,
+// in decoding order).
+struct VideoPlan {
     ParameterSets ps;
-    if (!h) {
-        return ps;
-    }
+    std::vector<bool> readable;     // per frame number
+    std::vector<FrameTimes> times;  // per frame number; unreadable frames have none
+};
+
+bool isIdr(std::span<const uint8_t> au) {
+    auto units = splitAnnexB(au);
+    return std::any_of(units.begin(), units.end(),
+                       [](std::span<const uint8_t> u) { return nalType(u) == kNalIdr; });
+}
+
+VideoPlan planVideo(custommp4_t* h) {
+    VideoPlan plan;
     std::vector<uint8_t> buf(kReadBufferBytes);
-    for (int i = 0; i < 500 && ps.empty(); ++i) {
-        int n = custommp4_read_video_frame(h.get(), buf.data(), kReadBufferBytes, nullptr, nullptr,
-                                           nullptr);
-        if (n == 0 && custommp4_video_position(h.get()) >= custommp4_video_frames(h.get())) {
-            break;
+    const uint32_t total = custommp4_video_frames(h);
+    std::vector<StoredFrame> stored;
+    std::vector<uint32_t> numbers;  // frame number of each stored frame
+    // Key frames carry their parameter sets in the stream, where the parser finds them.
+    PictureOrderReader order;
+    for (uint32_t i = 0; i < total; ++i) {
+        uint32_t stamp = 0;
+        int n =
+            custommp4_read_video_frame(h, buf.data(), kReadBufferBytes, &stamp, nullptr, nullptr);
+        plan.readable.push_back(n > 0);
+        if (n <= 0) {
+            continue;
         }
-        ParameterSets found = parameterSetsOf({buf.data(), static_cast<size_t>(n)});
-        if (ps.sps.empty()) {
-            ps.sps = found.sps;
+        std::span<const uint8_t> au(buf.data(), static_cast<size_t>(n));
+        if (plan.ps.empty()) {
+            ParameterSets found = parameterSetsOf(au);
+            if (plan.ps.sps.empty()) {
+                plan.ps.sps = found.sps;
+            }
+            if (plan.ps.pps.empty()) {
+                plan.ps.pps = found.pps;
+            }
         }
-        if (ps.pps.empty()) {
-            ps.pps = found.pps;
-        }
+        stored.push_back({stamp, order.poc(au), isIdr(au)});
+        numbers.push_back(i);
     }
-    return ps;
+    std::vector<FrameTimes> times = presentationTimes(stored);
+    plan.times.assign(total, FrameTimes{0, 0});
+    for (size_t k = 0; k < numbers.size(); ++k) {
+        plan.times[numbers[k]] = times[k];
+    }
+    return plan;
 }
 
 // Decoded voice to an encoder (AAC or PCM) through a FIFO of whole encoder frames.
@@ -210,8 +238,10 @@ int runExport(const std::string& recordPath, const std::string& outPath,
         return 2;
     }
     DiagnosticsToStderr quiet;
+    // One handle per stream, the second opened once the first shows the record is readable,
+    // so that a damaged record is reported once.
     RecordPtr video(custommp4_open(recordPath.c_str(), 0, options.baseOffset));
-    RecordPtr audio(custommp4_open(recordPath.c_str(), 0, options.baseOffset));
+    RecordPtr audio(video ? custommp4_open(recordPath.c_str(), 0, options.baseOffset) : nullptr);
     if (!video || !audio) {
         fprintf(stderr, "ifvtool: %s is not a readable record file\n", recordPath.c_str());
         return 1;
@@ -221,7 +251,14 @@ int runExport(const std::string& recordPath, const std::string& outPath,
         fprintf(stderr, "ifvtool: %s holds no video frames\n", recordPath.c_str());
         return 1;
     }
-    ParameterSets ps = findParameterSets(recordPath, options.baseOffset);
+    VideoPlan plan;
+    {
+        RecordPtr first(custommp4_open(recordPath.c_str(), 0, options.baseOffset));
+        if (first) {
+            plan = planVideo(first.get());
+        }
+    }
+    const ParameterSets& ps = plan.ps;
     if (ps.empty()) {
         fprintf(stderr, "ifvtool: no H.264 parameter sets in %s\n", recordPath.c_str());
         return 1;
@@ -312,7 +349,8 @@ int runExport(const std::string& recordPath, const std::string& outPath,
         uint32_t position = custommp4_video_position(video.get());
         videoDone = position >= videoFrames;
         progress.update(position);
-        if (n == 0) {
+        // A frame the first pass could not read has no times: it stays out.
+        if (n == 0 || !plan.readable[position - 1]) {
             ++failedReads;
             continue;
         }
@@ -329,7 +367,9 @@ int runExport(const std::string& recordPath, const std::string& outPath,
             break;
         }
         memcpy(pkt->data, au.data(), au.size());
-        pkt->pts = pkt->dts = ts;
+        const FrameTimes& times = plan.times[position - 1];
+        pkt->pts = times.pts;
+        pkt->dts = times.dts;
         pkt->duration = dur;
         pkt->stream_index = vs->index;
         pkt->flags = (type == 3 || type == 5) ? AV_PKT_FLAG_KEY : 0;
@@ -349,8 +389,13 @@ int runExport(const std::string& recordPath, const std::string& outPath,
     }
     ok = ok && encoder.finish(out.get());
     r = av_write_trailer(out.get());
+    progress.finish();
+    if (r >= 0 && out->pb != nullptr && !(out->oformat->flags & AVFMT_NOFILE)) {
+        r = avio_closep(&out->pb);
+    }
     if (!ok || r < 0) {
-        fprintf(stderr, "ifvtool: export to %s failed\n", outPath.c_str());
+        fprintf(stderr, "ifvtool: export to %s failed%s%s\n", outPath.c_str(), r < 0 ? ": " : "",
+                r < 0 ? avError(r).c_str() : "");
         return 1;
     }
     if (failedReads > 0) {

@@ -6,6 +6,9 @@
 #include <algorithm>
 #include <cstring>
 #include <ctime>
+#include <deque>
+#include <functional>
+#include <queue>
 #include <string>
 #include <vector>
 
@@ -148,6 +151,38 @@ class VoiceTrack {
     uint32_t written_ = 0;
 };
 
+// Time stamps for the record's video frames, which it keeps in decoding order with one stamp
+// each; its readers pace frames by the stamp in that order, so stamps must rise from frame to
+// frame. With B-frames the presentation times of the packets, in decoding order, go back and
+// forth; the k-th frame in decoding order gets the k-th smallest presentation time, which is
+// the decoding time a muxer gives such a stream less its fixed shift. No two frames share a
+// stamp, and export recovers each frame's presentation time from the H.264 picture order.
+class DecodeOrderStamps {
+  public:
+    // H.264 holds back at most 16 frames, so the smallest time among the next 17 frames is
+    // the next decoding time.
+    static constexpr size_t kLookAhead = 16;
+
+    void add(int64_t presentationMs) { times_.push(presentationMs); }
+    size_t waiting() const { return times_.size(); }
+    // Stamp of the oldest frame that has none yet; call only while waiting() > 0.
+    int64_t next() {
+        last_ = std::max(times_.top(), last_ + 1);
+        times_.pop();
+        return last_;
+    }
+
+  private:
+    std::priority_queue<int64_t, std::vector<int64_t>, std::greater<>> times_;
+    int64_t last_ = -1;  // the first stamp is at least 0
+};
+
+// A video frame in Annex-B form waiting for its stamp.
+struct PendingFrame {
+    Bytes au;
+    uint8_t type;
+};
+
 int64_t streamStartMs(const AVStream* s) {
     return s->start_time == AV_NOPTS_VALUE ? INT64_MAX
                                            : av_rescale_q(s->start_time, s->time_base, {1, 1000});
@@ -236,16 +271,42 @@ int runImport(const std::string& inputPath, const std::string& recordPath,
     int64_t inputSize = stat(inputPath.c_str(), &st) == 0 ? st.st_size : 0;
     Progress progress(options.progress, inputSize);
     PacketPtr pkt(av_packet_alloc());
-    int64_t lastVideoMs = 0;
     int64_t frameMs = static_cast<int64_t>(1000.0 / fps);
+    int64_t lastPresentationMs = -frameMs;
+    DecodeOrderStamps stamps;
+    std::deque<PendingFrame> pending;
     uint32_t videoFrames = 0, badPackets = 0;
     bool ok = true;
+    bool reported = false;  // the failure has been told already
+    // Tells why the record took no more: a failed write, else its size limit.
+    auto reportRefusal = [&](const char* what) {
+        int err = custommp4_write_error(record.get());
+        if (err != 0) {
+            fprintf(stderr, "ifvtool: writing %s failed: %s\n", recordPath.c_str(), strerror(err));
+        } else {
+            fprintf(stderr, "ifvtool: %s cannot take %s (a record holds up to 128 MiB)\n",
+                    recordPath.c_str(), what);
+        }
+        reported = true;
+    };
+    auto writeOldest = [&] {
+        PendingFrame& f = pending.front();
+        int64_t ms = stamps.next();
+        if (ms > UINT32_MAX ||
+            custommp4_write_video_frame(record.get(), f.au.data(), static_cast<int>(f.au.size()),
+                                        static_cast<uint32_t>(ms), f.type) != 1) {
+            reportRefusal(("video frame " + std::to_string(videoFrames)).c_str());
+            ok = false;
+        } else {
+            ++videoFrames;
+        }
+        pending.pop_front();
+    };
     while (ok && (r = av_read_frame(in.get(), pkt.get())) >= 0) {
         if (pkt->stream_index == vi && pkt->size > 0) {
-            int64_t t = pkt->dts != AV_NOPTS_VALUE ? pkt->dts : pkt->pts;
-            int64_t ms = t == AV_NOPTS_VALUE ? lastVideoMs + (videoFrames ? frameMs : 0)
+            int64_t t = pkt->pts != AV_NOPTS_VALUE ? pkt->pts : pkt->dts;
+            int64_t ms = t == AV_NOPTS_VALUE ? lastPresentationMs + frameMs
                                              : av_rescale_q(t, vs->time_base, {1, 1000}) - zeroMs;
-            ms = std::max<int64_t>({ms, lastVideoMs, 0});
             bool key = pkt->flags & AV_PKT_FLAG_KEY;
             std::span<const uint8_t> data(pkt->data, static_cast<size_t>(pkt->size));
             std::optional<Bytes> au;
@@ -269,22 +330,18 @@ int runImport(const std::string& inputPath, const std::string& recordPath,
             }
             if (!au) {
                 ++badPackets;
-            } else if (ms > UINT32_MAX ||
-                       custommp4_write_video_frame(
-                           record.get(), au->data(), static_cast<int>(au->size()),
-                           static_cast<uint32_t>(ms), recordFrameType(*au, key)) != 1) {
-                fprintf(stderr,
-                        "ifvtool: the record cannot take frame %u (a record holds up "
-                        "to 128 MiB)\n",
-                        videoFrames);
-                ok = false;
             } else {
-                ++videoFrames;
-                lastVideoMs = ms;
+                uint8_t type = recordFrameType(*au, key);
+                pending.push_back({std::move(*au), type});
+                stamps.add(ms);
+                lastPresentationMs = ms;
+                while (ok && pending.size() > DecodeOrderStamps::kLookAhead) {
+                    writeOldest();
+                }
             }
         } else if (withAudio && pkt->stream_index == ai) {
             if (!voice.feed(pkt.get(), zeroMs, record.get())) {
-                fprintf(stderr, "ifvtool: the record cannot take more audio\n");
+                reportRefusal("more audio");
                 ok = false;
             }
         }
@@ -296,16 +353,34 @@ int runImport(const std::string& inputPath, const std::string& recordPath,
     if (ok && r != AVERROR_EOF) {
         fprintf(stderr, "ifvtool: reading %s stopped: %s\n", inputPath.c_str(), avError(r).c_str());
     }
+    while (ok && !pending.empty()) {
+        writeOldest();
+    }
     if (ok && withAudio && !voice.feed(nullptr, zeroMs, record.get())) {
+        reportRefusal("more audio");
         ok = false;
     }
     progress.update(inputSize);
-    record.reset();  // finishes the record: what was written stays readable
+    progress.finish();
+    // Finishes the record: what was written stays readable.
+    int error = 0;
+    if (custommp4_close_checked(record.release(), &error) != 1) {
+        if (!reported) {
+            fprintf(stderr, "ifvtool: writing %s failed: %s\n", recordPath.c_str(),
+                    strerror(error));
+        }
+        ok = false;
+    }
     if (badPackets > 0) {
         fprintf(stderr, "ifvtool: %u damaged video packets left out\n", badPackets);
     }
-    fprintf(stderr, "ifvtool: %u video frames and %u audio frames written to %s\n", videoFrames,
-            voice.framesWritten(), recordPath.c_str());
+    if (ok) {
+        fprintf(stderr, "ifvtool: %u video frames and %u audio frames written to %s\n", videoFrames,
+                voice.framesWritten(), recordPath.c_str());
+    }
+    if (ok && videoFrames == 0) {
+        fprintf(stderr, "ifvtool: %s holds no video frames\n", recordPath.c_str());
+    }
     return ok && videoFrames > 0 ? 0 : 1;
 }
 

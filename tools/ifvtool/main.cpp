@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "commands.h"
+#include "ffmpeg_util.h"
 
 namespace {
 
@@ -17,6 +18,7 @@ void usage(FILE* out) {
             "usage: ifvtool info [--json] [--offset N] FILE\n"
             "       ifvtool export [--offset N] [--pcm] [--no-progress] FILE.ifv OUT.mp4|OUT.mkv\n"
             "       ifvtool import [--start SECONDS] [--no-progress] IN OUT.ifv\n"
+            "       --verbose with any command shows FFmpeg's own messages\n"
             "\n"
             "info    start and end time, duration, frame counts, picture size, frame rate,\n"
             "        audio format and segments of a record (.ifv) or an AVI file\n"
@@ -40,6 +42,10 @@ bool parseNumber(const char* text, int64_t min, int64_t max, int64_t* out) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Line by line, so that the library's diagnostics (redirected to standard error while a
+    // command runs) appear in order with the tool's own messages.
+    setvbuf(stdout, nullptr, _IOLBF, 0);
+    av_log_set_level(AV_LOG_QUIET);
     if (argc < 2) {
         usage(stderr);
         return 2;
@@ -56,21 +62,28 @@ int main(int argc, char** argv) {
     for (int i = 2; i < argc; ++i) {
         std::string arg = argv[i];
         int64_t value = 0;
+        if ((arg == "--offset" || arg == "--start") && i + 1 >= argc) {
+            fprintf(stderr, "ifvtool: %s needs a value\n", arg.c_str());
+            usage(stderr);
+            return 2;
+        }
         if (arg == "--json") {
             info.json = true;
         } else if (arg == "--pcm") {
             exportOptions.pcmAudio = true;
+        } else if (arg == "--verbose") {
+            av_log_set_level(AV_LOG_INFO);
         } else if (arg == "--no-progress") {
             exportOptions.progress = false;
             importOptions.progress = false;
-        } else if (arg == "--offset" && i + 1 < argc) {
+        } else if (arg == "--offset") {
             if (!parseNumber(argv[++i], 0, UINT32_MAX, &value)) {
                 fprintf(stderr, "ifvtool: bad offset '%s'\n", argv[i]);
                 return 2;
             }
             info.baseOffset = static_cast<uint32_t>(value);
             exportOptions.baseOffset = static_cast<uint32_t>(value);
-        } else if (arg == "--start" && i + 1 < argc) {
+        } else if (arg == "--start") {
             if (!parseNumber(argv[++i], 0, UINT32_MAX, &value)) {
                 fprintf(stderr, "ifvtool: bad start time '%s'\n", argv[i]);
                 return 2;

@@ -10,9 +10,14 @@ Progress::Progress(bool enabled, int64_t total)
     : enabled_(enabled && total > 0 && isatty(STDERR_FILENO) == 1), total_(total) {}
 
 Progress::~Progress() {
+    finish();
+}
+
+void Progress::finish() {
     if (enabled_ && lastPercent_ >= 0) {
         fputc('\n', stderr);
     }
+    enabled_ = false;
 }
 
 void Progress::update(int64_t done) {

@@ -5,7 +5,8 @@
  * AVIX" parts past 1 GiB): one video stream and up to eight audio tracks. The frame index
  * comes from the OpenDML indexes or "idx1", or is rebuilt by scanning the "movi" lists when
  * the file has neither. Every size and offset taken from the file is checked against the file
- * and the buffers: a damaged file gives an error or a shorter index.
+ * and the buffers: a damaged file gives an error or a shorter index. Index entries whose data
+ * lies beyond the end of the file are kept; reading such a frame or chunk fails with code 3.
  *
  * Failures return -1 (or NULL) and set the process-wide error code read with
  * avi_reader_errno(); a successful open sets it to 0. A handle is used by one thread at a
@@ -74,11 +75,15 @@ ZELPLAY_API int64_t avi_reader_audio_bytes(avi_reader_t* h); /* total of the tra
 /* Video frames by number. */
 ZELPLAY_API int avi_reader_seek_video(avi_reader_t* h, long frame);
 ZELPLAY_API long avi_reader_frame_size(avi_reader_t* h);
-/* Reads the frame at the video position into buffer (buffer_size bytes; a larger frame fails
- * with code 3 without moving) or, with buffer NULL, only reports it; *key_frame (may be NULL)
- * receives one of the AVI_FRAME_* types. Returns the frame size and advances by one, or -1. */
-ZELPLAY_API long avi_reader_read_video(avi_reader_t* h, uint8_t* buffer, long buffer_size,
-                                       int* key_frame);
+/* Reads the frame at the video position into buffer, which must hold avi_reader_frame_size()
+ * bytes, or, with buffer NULL, only reports it; *key_frame (may be NULL) receives one of the
+ * AVI_FRAME_* types. Returns the frame size and advances by one; -1 past the end, and -1 with
+ * code 3 when the frame cannot be read (its data lies beyond the end of the file). */
+ZELPLAY_API long avi_reader_read_video(avi_reader_t* h, uint8_t* buffer, int* key_frame);
+/* As avi_reader_read_video for a buffer of buffer_size bytes: a larger frame fails with code 3
+ * and the video position stays where it is. */
+ZELPLAY_API long avi_reader_read_video_bounded(avi_reader_t* h, uint8_t* buffer, long buffer_size,
+                                               int* key_frame);
 
 /* Audio by chunk and byte. */
 ZELPLAY_API long avi_reader_audio_chunks(avi_reader_t* h);

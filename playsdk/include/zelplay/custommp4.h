@@ -41,6 +41,11 @@ ZELPLAY_API custommp4_t* custommp4_open(const char* path, uint8_t mode, uint32_t
  * handle. Returns 1 (0 for a NULL handle). */
 ZELPLAY_API int custommp4_close(custommp4_t* h);
 
+/* As custommp4_close, and tells whether the record reached the file: 1 when every write, the
+ * flush and the closing of the file succeeded, else 0 with *error (may be NULL) set to the
+ * error number (errno) of the first failure. The handle is released in both cases. */
+ZELPLAY_API int custommp4_close_checked(custommp4_t* h, int* error);
+
 /* Releases the handle and closes its file without finishing anything. Returns 1 (0 for a
  * NULL handle). */
 ZELPLAY_API int custommp4_destroy(custommp4_t* h);
@@ -110,10 +115,14 @@ ZELPLAY_API uint32_t custommp4_audio_position(custommp4_t* h);
  * each declaration sets the stream's present flag, which reserves its index table in every
  * segment. Frames carry time stamps in ms from the start time, in non-decreasing order per
  * stream. A segment is closed and a new one begun when either index table is full. Each
- * call returns 1, or 0 when the handle does not write, the call comes too late, or the frame
- * would reach beyond the readable 128 MiB.
+ * call returns 1, or 0 when the handle does not write, the call comes too late, the frame
+ * would reach beyond the readable 128 MiB, or writing to the file failed (see
+ * custommp4_write_error; finish such a record with custommp4_close_checked).
  */
 ZELPLAY_API int custommp4_set_start_time(custommp4_t* h, uint32_t seconds);
+/* The error number (errno) of the first write, flush or positioning that failed on a handle
+ * being written, 0 while all succeeded. After a failure the handle takes no more frames. */
+ZELPLAY_API int custommp4_write_error(custommp4_t* h);
 /* Index entries reserved per segment (default 3000 video, 4000 audio; at most 2^20 each). */
 ZELPLAY_API int custommp4_set_index_capacity(custommp4_t* h, uint32_t video_entries,
                                              uint32_t audio_entries);

@@ -98,10 +98,10 @@ std::vector<Frame> readAllFrames(avi_reader_t* h) {
     for (long i = 0; i < n; ++i) {
         Frame f;
         avi_reader_seek_video(h, i);
-        f.size = avi_reader_read_video(h, nullptr, 0, &f.indexKey);
+        f.size = avi_reader_read_video(h, nullptr, &f.indexKey);
         avi_reader_seek_video(h, i);
         f.bytes.resize(static_cast<size_t>(std::max(f.size, 0L)));
-        EXPECT_EQ(avi_reader_read_video(h, f.bytes.data(), f.size, &f.contentKey), f.size);
+        EXPECT_EQ(avi_reader_read_video(h, f.bytes.data(), &f.contentKey), f.size);
         out.push_back(std::move(f));
     }
     return out;
@@ -153,7 +153,7 @@ TEST_F(AviReader, Idx1IndexAgreesWithFfprobe) {
         EXPECT_EQ(frames[i].contentKey == AVI_FRAME_KEY, sps) << i;
     }
     EXPECT_EQ(avi_reader_frame_size(h.get()), -1);
-    EXPECT_EQ(avi_reader_read_video(h.get(), nullptr, 0, nullptr), -1);
+    EXPECT_EQ(avi_reader_read_video(h.get(), nullptr, nullptr), -1);
 }
 
 TEST_F(AviReader, AudioReadsMatchThePcmStream) {
@@ -233,7 +233,7 @@ TEST_F(AviReader, RebuiltIndexEqualsTheStoredOne) {
     // Without an index requested the frame operations need one.
     AviPtr bare(avi_reader_open(path("av.avi").c_str(), 0));
     ASSERT_TRUE(bare);
-    EXPECT_EQ(avi_reader_read_video(bare.get(), nullptr, 0, nullptr), -1);
+    EXPECT_EQ(avi_reader_read_video(bare.get(), nullptr, nullptr), -1);
     EXPECT_EQ(avi_reader_errno(), AVI_ERR_NO_IDX);
 }
 
@@ -293,7 +293,7 @@ TEST_F(AviReader, NineAudioStreamsGiveAHandleWithoutIndex) {
     ASSERT_TRUE(h);
     EXPECT_EQ(err, "error - only 8 audio tracks supported\n");
     EXPECT_EQ(avi_reader_audio_tracks(h.get()), 8);
-    EXPECT_EQ(avi_reader_read_video(h.get(), nullptr, 0, nullptr), -1);
+    EXPECT_EQ(avi_reader_read_video(h.get(), nullptr, nullptr), -1);
     EXPECT_EQ(avi_reader_errno(), AVI_ERR_NO_IDX);
     EXPECT_EQ(avi_reader_frame_size(h.get()), -1);
     EXPECT_EQ(avi_reader_seek_video(h.get(), 0), -1);
@@ -335,11 +335,79 @@ TEST_F(AviReader, OpenFailuresSetTheirCodes) {
     // A buffer too small for the frame: a failed read that does not move.
     uint8_t tiny[4];
     long size = avi_reader_frame_size(h.get());
-    EXPECT_EQ(avi_reader_read_video(h.get(), tiny, sizeof tiny, nullptr), -1);
+    EXPECT_EQ(avi_reader_read_video_bounded(h.get(), tiny, sizeof tiny, nullptr), -1);
     EXPECT_EQ(avi_reader_errno(), AVI_ERR_READ);
     EXPECT_EQ(avi_reader_frame_size(h.get()), size);
     EXPECT_EQ(avi_reader_seek_video(h.get(), -4), 0);
     EXPECT_EQ(avi_reader_frame_size(h.get()), size);
+}
+
+// Index entries whose data lies beyond the end of the file stay in the index: the frame is
+// counted and reported from the index, only reading its data fails.
+TEST_F(AviReader, EntriesBeyondTheEndOfTheFileFailWhenRead) {
+    auto bytes = fileBytes(path("av.avi"));
+    const uint8_t idx1[4] = {'i', 'd', 'x', '1'};
+    size_t at = std::search(bytes.begin(), bytes.end(), idx1, idx1 + 4) - bytes.begin();
+    ASSERT_LT(at, bytes.size());
+    // Point the last video entry and the last audio entry 1 MiB past the end of the file.
+    size_t lastVideo = 0, lastAudio = 0;
+    for (size_t e = at + 8; e + 16 <= bytes.size(); e += 16) {
+        if (memcmp(&bytes[e], "00dc", 4) == 0) {
+            lastVideo = e;
+        } else if (memcmp(&bytes[e], "01wb", 4) == 0) {
+            lastAudio = e;
+        }
+    }
+    ASSERT_NE(lastVideo, 0u);
+    ASSERT_NE(lastAudio, 0u);
+    for (size_t e : {lastVideo, lastAudio}) {
+        uint32_t beyond = static_cast<uint32_t>(bytes.size() + (1 << 20));
+        for (int i = 0; i < 4; ++i) {
+            bytes[e + 8 + i] = static_cast<uint8_t>(beyond >> (8 * i));
+        }
+    }
+    writeBytes(path("beyond.avi"), bytes);
+
+    auto packets = probeVideoPackets(path("av.avi"));
+    AviPtr h(avi_reader_open(path("beyond.avi").c_str(), 1));
+    ASSERT_TRUE(h) << avi_reader_errno();
+    EXPECT_EQ(avi_reader_index_rebuilt(h.get()), 0);
+    long last = static_cast<long>(packets.size()) - 1;
+    ASSERT_EQ(avi_reader_video_frames(h.get()), last + 1);
+    // The frame before it still reads, through both forms of the call.
+    ASSERT_EQ(avi_reader_seek_video(h.get(), last - 1), 0);
+    long size = avi_reader_frame_size(h.get());
+    std::vector<uint8_t> buf(static_cast<size_t>(size));
+    int key = -1;
+    EXPECT_EQ(avi_reader_read_video(h.get(), buf.data(), &key), size);
+    // Without a buffer the index answers: size and flag.
+    EXPECT_EQ(avi_reader_read_video(h.get(), nullptr, &key), packets.back().size);
+    EXPECT_EQ(key == AVI_FRAME_INDEX_KEY, packets.back().key);
+    // With one the read fails with code 3, and the position stays.
+    ASSERT_EQ(avi_reader_seek_video(h.get(), last), 0);
+    buf.resize(static_cast<size_t>(avi_reader_frame_size(h.get())));
+    EXPECT_EQ(avi_reader_read_video(h.get(), buf.data(), &key), -1);
+    EXPECT_EQ(avi_reader_errno(), AVI_ERR_READ);
+    EXPECT_EQ(
+        avi_reader_read_video_bounded(h.get(), buf.data(), static_cast<long>(buf.size()), &key),
+        -1);
+    EXPECT_EQ(avi_reader_errno(), AVI_ERR_READ);
+    EXPECT_EQ(avi_reader_frame_size(h.get()), packets.back().size);
+
+    // Audio: the last chunk is counted; a read over it fails with code 3.
+    long chunks = avi_reader_audio_chunks(h.get());
+    AviPtr intact(avi_reader_open(path("av.avi").c_str(), 1));
+    ASSERT_TRUE(intact);
+    EXPECT_EQ(chunks, avi_reader_audio_chunks(intact.get()));
+    EXPECT_EQ(avi_reader_audio_bytes(h.get()), avi_reader_audio_bytes(intact.get()));
+    ASSERT_EQ(avi_reader_seek_audio_chunk(h.get(), chunks - 2), 0);
+    long span = avi_reader_audio_chunk_size(h.get(), chunks - 2) + 10;
+    std::vector<uint8_t> audio(static_cast<size_t>(span));
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(avi_reader_read_audio(h.get(), audio.data(), span), -1);
+    std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(avi_reader_errno(), AVI_ERR_READ);
+    EXPECT_EQ(err.rfind("XXX pos = ", 0), 0u) << err;
 }
 
 TEST_F(AviReader, OpenDmlFileOverOneGigabyte) {
@@ -375,7 +443,7 @@ TEST_F(AviReader, OpenDmlFileOverOneGigabyte) {
     std::vector<uint8_t> buf;
     for (size_t i = 0; i < packets.size(); ++i) {
         int key = -1;
-        long size = avi_reader_read_video(h.get(), nullptr, 0, &key);
+        long size = avi_reader_read_video(h.get(), nullptr, &key);
         ASSERT_EQ(size, packets[i].size) << i;
         ASSERT_EQ(key == AVI_FRAME_INDEX_KEY, packets[i].key) << i;
     }
@@ -383,8 +451,9 @@ TEST_F(AviReader, OpenDmlFileOverOneGigabyte) {
     long last = static_cast<long>(packets.size()) - 1;
     avi_reader_seek_video(h.get(), last);
     buf.resize(static_cast<size_t>(packets.back().size));
-    ASSERT_EQ(avi_reader_read_video(h.get(), buf.data(), static_cast<long>(buf.size()), nullptr),
-              packets.back().size);
+    ASSERT_EQ(
+        avi_reader_read_video_bounded(h.get(), buf.data(), static_cast<long>(buf.size()), nullptr),
+        packets.back().size);
     std::vector<char> tail(8 << 20);
     std::ifstream in(file, std::ios::binary);
     in.seekg(-static_cast<std::streamoff>(tail.size()), std::ios::end);
@@ -499,13 +568,13 @@ TEST(AviReaderHostile, SuperIndexRepeatingOneStandardIndexCountsItOnce) {
     ASSERT_EQ(avi_reader_video_frames(ok.get()), 5);
     EXPECT_EQ(avi_reader_width(ok.get()), 176);
     int key = -1;
-    EXPECT_EQ(avi_reader_read_video(ok.get(), nullptr, 0, &key), 6);
+    EXPECT_EQ(avi_reader_read_video(ok.get(), nullptr, &key), 6);
     EXPECT_EQ(key, AVI_FRAME_INDEX_KEY);
     uint8_t buf[16];
-    EXPECT_EQ(avi_reader_read_video(ok.get(), buf, sizeof buf, &key), 6);
+    EXPECT_EQ(avi_reader_read_video_bounded(ok.get(), buf, sizeof buf, &key), 6);
     EXPECT_EQ(key, AVI_FRAME_OTHER);  // fifth byte 0x41: a slice, whatever the index says
     avi_reader_seek_video(ok.get(), 0);
-    EXPECT_EQ(avi_reader_read_video(ok.get(), buf, sizeof buf, &key), 6);
+    EXPECT_EQ(avi_reader_read_video(ok.get(), buf, &key), 6);
     EXPECT_EQ(key, AVI_FRAME_KEY);
 
     EXPECT_DOUBLE_EQ(avi_reader_frame_rate(ok.get()), 25.0);

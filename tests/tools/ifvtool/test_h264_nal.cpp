@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "h264_nal.h"
+#include "picture_order.h"
 
 using namespace ifvtool;
 
@@ -97,4 +98,29 @@ TEST(H264Nal, AvcCRecordRoundTrip) {
     EXPECT_FALSE(parseAvcC(record));
     EXPECT_FALSE(parseAvcC(annexB({kSps})));
     EXPECT_EQ(parameterSetsOf(annexB({kSps, kPps, kIdr})).sps, ps.sps);
+}
+
+TEST(PictureOrder, PresentationTimesFollowThePictureOrderCount) {
+    using ifvtool::StoredFrame;
+    // Decoding order I P B B | I P: POCs 0 6 2 4, then a new IDR period.
+    std::vector<StoredFrame> frames = {{0, 0, true},    {40, 6, false}, {80, 2, false},
+                                       {120, 4, false}, {160, 0, true}, {200, 2, false}};
+    auto times = ifvtool::presentationTimes(frames);
+    ASSERT_EQ(times.size(), frames.size());
+    const int64_t pts[] = {0, 120, 40, 80, 160, 200};
+    for (size_t i = 0; i < frames.size(); ++i) {
+        EXPECT_EQ(times[i].pts, pts[i]) << i;
+        // Decoding runs one frame ahead: the B frame at stamp 80 is shown at 40.
+        EXPECT_EQ(times[i].dts, frames[i].stamp - 40) << i;
+        EXPECT_LE(times[i].dts, times[i].pts) << i;
+    }
+    // Without B-frames (or without a readable count) presentation is decoding order; stamps
+    // that do not rise are raised so that decoding times always do.
+    std::vector<StoredFrame> flat = {{0, 0, true}, {0, 0, false}, {0, 0, false}, {80, 0, false}};
+    times = ifvtool::presentationTimes(flat);
+    const int64_t rising[] = {0, 1, 2, 80};
+    for (size_t i = 0; i < flat.size(); ++i) {
+        EXPECT_EQ(times[i].pts, rising[i]) << i;
+        EXPECT_EQ(times[i].dts, rising[i]) << i;
+    }
 }

@@ -1,10 +1,19 @@
 // ifvtool on media made by FFmpeg at test time: import, export and info.
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <pty.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <chrono>
+#include <csignal>
 #include <cstdio>
+#include <fstream>
 #include <memory>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "format_handles.h"
@@ -60,6 +69,103 @@ std::vector<std::string> packetDigests(const std::string& path) {
         }
         out.push_back(pos == std::string::npos ? line : line.substr(pos + 1));
     }
+    return out;
+}
+
+std::string readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+
+// MD5 of every decoded picture of the first video stream, in presentation order.
+std::vector<std::string> pictureDigests(const std::string& path) {
+    std::istringstream in(capture("ffmpeg -v error -i '" + path +
+                                  "' -map 0:v:0 -fps_mode passthrough -f framemd5 - 2>/dev/null"));
+    std::vector<std::string> out;
+    std::string line;
+    while (std::getline(in, line)) {
+        if (!line.empty() && line[0] != '#') {
+            out.push_back(line.substr(line.rfind(',') + 1));
+        }
+    }
+    return out;
+}
+
+// Waits for a child with a generous deadline; its exit code, or -1.
+int waitChild(pid_t pid) {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+    int status = 0;
+    while (waitpid(pid, &status, WNOHANG) == 0) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            kill(pid, SIGKILL);
+            waitpid(pid, &status, 0);
+            return -1;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+std::vector<char*> argvOf(std::vector<std::string>& args) {
+    std::vector<char*> argv;
+    for (std::string& a : args) {
+        argv.push_back(a.data());
+    }
+    argv.push_back(nullptr);
+    return argv;
+}
+
+// The tool under a file-size limit with SIGXFSZ ignored, so that writing past the limit fails
+// with EFBIG; standard error goes to logPath.
+int toolWithFileSizeLimit(std::vector<std::string> args, rlim_t limit, const std::string& logPath) {
+    args.insert(args.begin(), IFVTOOL_EXE);
+    std::vector<char*> argv = argvOf(args);
+    pid_t pid = fork();
+    if (pid == 0) {
+        FILE* log = fopen(logPath.c_str(), "w");
+        if (log == nullptr) {
+            _exit(127);
+        }
+        dup2(fileno(log), STDERR_FILENO);
+        signal(SIGXFSZ, SIG_IGN);
+        rlimit rl{limit, limit};
+        setrlimit(RLIMIT_FSIZE, &rl);
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    return pid < 0 ? -1 : waitChild(pid);
+}
+
+// The tool on a terminal (a pseudo-terminal), as a user sees it: everything it writes there.
+std::string toolOnTerminal(std::vector<std::string> args, int* code) {
+    args.insert(args.begin(), IFVTOOL_EXE);
+    std::vector<char*> argv = argvOf(args);
+    int master = -1;
+    pid_t pid = forkpty(&master, nullptr, nullptr, nullptr);
+    if (pid == 0) {
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    std::string out;
+    if (pid < 0) {
+        *code = -1;
+        return out;
+    }
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+    char buf[4096];
+    while (std::chrono::steady_clock::now() < deadline) {
+        pollfd p{master, POLLIN, 0};
+        if (poll(&p, 1, 200) <= 0) {
+            continue;
+        }
+        ssize_t n = read(master, buf, sizeof buf);
+        if (n <= 0) {
+            break;  // the child closed the terminal
+        }
+        out.append(buf, static_cast<size_t>(n));
+    }
+    *code = waitChild(pid);
+    close(master);
     return out;
 }
 
@@ -221,4 +327,102 @@ TEST_F(Ifvtool, ExportToMatroskaWithPcmAudio) {
     double mean = std::stod(level.substr(level.find("mean_volume:") + 12));
     EXPECT_GT(mean, -30.0);
     EXPECT_EQ(tool({"export", "--pcm", path("m.ifv"), path("m.mp4")}), 2);
+}
+
+// B-frames: frames are stored in decoding order with rising stamps, and the export restores
+// presentation times that decode to every picture of the source, in order.
+TEST_F(Ifvtool, BFramesSurviveImportAndExport) {
+    ASSERT_TRUE(
+        ffmpeg({"-f",      "lavfi",    "-i",          "testsrc2=size=320x240:rate=25",
+                "-f",      "lavfi",    "-i",          "sine=frequency=440:sample_rate=48000",
+                "-t",      "5",        "-c:v",        "libx264",
+                "-preset", "veryfast", "-pix_fmt",    "yuv420p",
+                "-g",      "50",       "-bf",         "2",
+                "-c:a",    "aac",      path("bf.mp4")}));
+    ASSERT_TRUE(ffmpeg({"-i", path("bf.mp4"), "-c", "copy", path("bf.mkv")}));
+    auto source = pictureDigests(path("bf.mp4"));
+    ASSERT_EQ(source.size(), 125u);
+    for (const char* input : {"bf.mp4", "bf.mkv"}) {
+        std::string record = path(std::string(input) + ".ifv");
+        ASSERT_EQ(tool({"import", path(input), record}), 0) << input;
+        RecordPtr h(custommp4_open(record.c_str(), 0, 0));
+        ASSERT_TRUE(h);
+        ASSERT_EQ(custommp4_video_frames(h.get()), 125u);
+        int64_t previous = -1;
+        for (uint32_t i = 0; i < 125; ++i) {
+            uint32_t ts = 0;
+            custommp4_read_video_frame(h.get(), nullptr, 0, &ts, nullptr, nullptr);
+            EXPECT_GT(static_cast<int64_t>(ts), previous) << input << " frame " << i;
+            previous = ts;
+        }
+        for (const char* ext : {".mp4", ".mkv"}) {
+            std::string out = path(std::string(input) + ext);
+            ASSERT_EQ(tool({"export", record, out}), 0) << out;
+            EXPECT_EQ(pictureDigests(out), source) << out;
+            std::string errors = capture("ffmpeg -v error -i '" + out + "' -f null - 2>&1");
+            EXPECT_EQ(errors, "") << out;
+        }
+    }
+}
+
+TEST_F(Ifvtool, WriteFailureFailsTheImportAndNamesTheFile) {
+    std::string log = path("limit.log");
+    std::string record = path("limited.ifv");
+    EXPECT_EQ(toolWithFileSizeLimit({"import", path("in.mp4"), record}, 40 * 1024, log), 1);
+    std::string err = readFile(log);
+    EXPECT_NE(err.find("ifvtool: writing " + record + " failed: File too large\n"),
+              std::string::npos)
+        << err;
+    EXPECT_EQ(err.find("frames written"), std::string::npos) << err;
+    // What reached the file is still a record.
+    RecordPtr h(custommp4_open(record.c_str(), 0, 0));
+    EXPECT_TRUE(h);
+}
+
+TEST_F(Ifvtool, MessagesAreTheToolsOwnAndEachSaidOnce) {
+    ASSERT_EQ(tool({"import", path("in.mp4"), path("msg.ifv")}), 0);
+    // Standard output and error of one run (the log is appended to: one file per run).
+    int runs = 0;
+    auto messages = [&](const std::vector<std::string>& args, int* code) {
+        std::string log = path("msg" + std::to_string(++runs) + ".log");
+        *code = tool(args, log);
+        return readFile(log);
+    };
+    int code = -1;
+    std::string err = messages({"export", path("msg.ifv"), path("msg.mp4")}, &code);
+    EXPECT_EQ(code, 0);
+    EXPECT_EQ(err, "ifvtool: 100 video frames written to " + path("msg.mp4") + "\n");
+    err = messages({"export", "--verbose", path("msg.ifv"), path("msg2.mp4")}, &code);
+    EXPECT_EQ(code, 0);
+    EXPECT_NE(err.find("[aac @"), std::string::npos) << err;  // FFmpeg's own lines
+
+    // The library's complaint about a record that is none, once and in order.
+    testsupport::runCommand({"sh", "-c", "printf 'not a record' > '" + path("bad.ifv") + "'"},
+                            5000);
+    err = messages({"export", path("bad.ifv"), path("bad.mp4")}, &code);
+    EXPECT_EQ(code, 1);
+    EXPECT_EQ(err, "ReadFilePropertiesObject failed 1\nifvtool: " + path("bad.ifv") +
+                       " is not a readable record file\n");
+
+    for (const char* option : {"--offset", "--start"}) {
+        err = messages({"info", path("msg.ifv"), option}, &code);
+        EXPECT_EQ(code, 2);
+        EXPECT_EQ(err.rfind(std::string("ifvtool: ") + option + " needs a value\n", 0), 0u) << err;
+    }
+}
+
+TEST_F(Ifvtool, SummaryFollowsTheFinishedProgressBar) {
+    int code = -1;
+    std::string screen = toolOnTerminal({"import", path("in.mp4"), path("tty.ifv")}, &code);
+    EXPECT_EQ(code, 0);
+    size_t summary = screen.find("ifvtool: 100 video frames");
+    ASSERT_NE(summary, std::string::npos) << screen;
+    ASSERT_GT(summary, 0u);
+    EXPECT_EQ(screen[summary - 1], '\n') << screen;
+    EXPECT_NE(screen.find("100%"), std::string::npos) << screen;
+    screen = toolOnTerminal({"export", path("tty.ifv"), path("tty.mp4")}, &code);
+    EXPECT_EQ(code, 0);
+    summary = screen.find("ifvtool: 100 video frames written");
+    ASSERT_NE(summary, std::string::npos) << screen;
+    EXPECT_EQ(screen[summary - 1], '\n') << screen;
 }
