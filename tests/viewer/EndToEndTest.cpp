@@ -8,14 +8,18 @@
 #include <QPixmap>
 #include <QScreen>
 
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <string>
+#include <vector>
 
 #include "../control/player/QtTestMain.h"
 #include "PrivateProfile.h"
 #include "support/media.h"
 #include "support/process.h"
+#include "support/wait.h"
 
 using testsupport::ChildProcess;
 using testsupport::runCommand;
@@ -65,22 +69,49 @@ class EndToEnd : public ::testing::Test {
         viewer_ = std::make_unique<ChildProcess>(std::vector<std::string>{"sh", "-c", script},
                                                  dir_.file("vidwall.log"));
         // The program's mapped main window; Qt also makes unmapped helper windows.
-        for (int i = 0; i < 100 && geometry_.width <= 100; ++i) {
-            testsupport::pumpFor(100);
-            const std::string ids = commandOutput(
-                {"xdotool", "search", "--onlyvisible", "--name", "^vidwall$"}, dir_.path());
-            std::istringstream list(ids);
-            std::string id;
-            while (std::getline(list, id) && geometry_.width <= 100) {
-                readGeometry(id);
-                if (geometry_.width > 100)
-                    window_ = id;
-            }
-        }
-        ASSERT_FALSE(window_.empty()) << "vidwall did not show its window";
-        testsupport::pumpFor(500);
-        readGeometry(window_);
-        ASSERT_GT(geometry_.width, 100);
+        const bool found = testsupport::waitUntil(
+            [&] {
+                const std::string ids = commandOutput(
+                    {"xdotool", "search", "--onlyvisible", "--name", "^vidwall$"}, dir_.path());
+                std::istringstream list(ids);
+                for (std::string id; std::getline(list, id);) {
+                    readGeometry(id);
+                    if (geometry_.width > 100) {
+                        window_ = id;
+                        return true;
+                    }
+                }
+                return false;
+            },
+            30000, 100);
+        ASSERT_TRUE(found) << "vidwall did not show its window";
+        // Its four cells have painted their idle pictures, which hold still until Play.
+        std::vector<QImage> last(4);
+        const bool idle = testsupport::waitUntil(
+            [&] {
+                readGeometry(window_);
+                bool steady = geometry_.width > 100;
+                for (int i = 0; i < 4; ++i) {
+                    QImage now = cell(i);
+                    steady = steady && isDrawn(now) && now == last[i];
+                    last[i] = std::move(now);
+                }
+                return steady;
+            },
+            30000, 100);
+        ASSERT_TRUE(idle) << "vidwall did not paint its idle wall";
+    }
+
+    // Anything but one flat colour (a window not painted yet).
+    static bool isDrawn(const QImage& image) {
+        if (image.isNull())
+            return false;
+        const QRgb first = image.pixel(0, 0);
+        for (int y = 0; y < image.height(); y += 3)
+            for (int x = 0; x < image.width(); x += 3)
+                if (image.pixel(x, y) != first)
+                    return true;
+        return false;
     }
 
     void readGeometry(const std::string& id) {
@@ -166,17 +197,17 @@ TEST_F(EndToEnd, SettingsOpensTheDialogAndSavingWritesEveryKey) {
         return ids.substr(0, ids.find('\n'));
     };
     std::string dialog;
-    for (int i = 0; i < 50 && dialog.empty(); ++i) {
-        testsupport::pumpFor(100);
-        dialog = findDialog();
-    }
-    ASSERT_FALSE(dialog.empty()) << "the settings dialog did not open";
-    // "保存" is the default button: Return saves and closes the dialog.
-    for (int i = 0; i < 10 && !findDialog().empty(); ++i) {
+    ASSERT_TRUE(
+        testsupport::waitUntil([&] { return !(dialog = findDialog()).empty(); }, 30000, 100))
+        << "the settings dialog did not open";
+    // "保存" is the default button: Return saves and closes the dialog. A key pressed before
+    // the dialog has the keyboard focus is lost, so it is pressed again while the dialog stays.
+    bool closed = false;
+    for (int i = 0; i < 5 && !closed; ++i) {
         runCommand({"xdotool", "key", "--window", dialog, "Return"}, 10000);
-        testsupport::pumpFor(500);
+        closed = testsupport::waitUntil([&] { return findDialog().empty(); }, 5000, 100);
     }
-    EXPECT_TRUE(findDialog().empty()) << "the settings dialog did not close";
+    EXPECT_TRUE(closed) << "the settings dialog did not close";
     const std::string ini = (work_ / "set.ini").string();
     EXPECT_EQ(platform::GetPrivateProfileInt("config", "winnum", 0, ini), 4);
     EXPECT_EQ(platform::GetPrivateProfileInt("config", "replay", 0, ini), 1);
@@ -197,8 +228,10 @@ int main(int argc, char** argv) {
     g_display = ":" + std::to_string(display);
     ChildProcess xvfb({"Xvfb", g_display, "-screen", "0", "1024x768x24", "-nolisten", "tcp"});
     const std::string socket = "/tmp/.X11-unix/X" + std::to_string(display);
-    for (int i = 0; i < 100 && !std::filesystem::exists(socket); ++i)
-        usleep(50000);
+    if (!testsupport::waitFor([&] { return std::filesystem::exists(socket); }, 30000, 50)) {
+        std::fprintf(stderr, "Xvfb did not start on %s\n", g_display.c_str());
+        return 1;
+    }
     setenv("DISPLAY", g_display.c_str(), 1);
     setenv("QT_QPA_PLATFORM", "xcb", 1);
     setenv("SDL_AUDIODRIVER", "dummy", 1);

@@ -9,6 +9,8 @@
 
 #include <QElapsedTimer>
 
+#include <vector>
+
 #include "QtTestMain.h"
 #include "ShowVideoDlg.h"
 #include "support/media.h"
@@ -47,22 +49,38 @@ class LiveTest : public ::testing::Test {
 class SilentServer {
   public:
     SilentServer() {
-        fd_ = socket(AF_INET, SOCK_STREAM, 0);
+        fd_ = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
         sockaddr_in addr{};
         addr.sin_family = AF_INET;
         addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         socklen_t len = sizeof addr;
         bind(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-        listen(fd_, 8);  // connections complete in the backlog; nothing is ever read
+        listen(fd_, 8);
         getsockname(fd_, reinterpret_cast<sockaddr*>(&addr), &len);
         port_ = ntohs(addr.sin_port);
     }
-    ~SilentServer() { close(fd_); }
+    ~SilentServer() {
+        for (int c : clients_)
+            close(c);
+        close(fd_);
+    }
     int port() const { return port_; }
+    // True once a client has connected and sent a request, which is never answered: from
+    // then on the client waits for the answer.
+    bool clientWaits() {
+        for (int c; (c = accept4(fd_, nullptr, nullptr, SOCK_NONBLOCK)) >= 0;)
+            clients_.push_back(c);
+        char byte;
+        for (int c : clients_)
+            if (recv(c, &byte, 1, MSG_PEEK) > 0)
+                return true;
+        return false;
+    }
 
   private:
     int fd_ = -1;
     int port_ = 0;
+    std::vector<int> clients_;  // accepted connections, held open and never read
 };
 
 }  // namespace
@@ -108,29 +126,32 @@ TEST_F(LiveTest, RtmpStreamPlaysAndComesBackAfterTheServerReturns) {
 TEST_F(LiveTest, RestartOnAStalledRtspStreamReturnsAtOnce) {
     SilentServer stalled;
     play("rtsp://127.0.0.1:" + std::to_string(stalled.port()) + "/stalled");
-    testsupport::pumpFor(500);  // the run is now blocked waiting for the server's answer
+    // The run is blocked waiting for the server's answer (the socket time-out is 10 s).
+    ASSERT_TRUE(waitUntil([&] { return stalled.clientWaits(); }, 20000));
     EXPECT_EQ(window_->liveThreadCount(), 1);
 
+    // The old thread must end within StartPlay's wait: one that did not would be left behind
+    // and still counted, next to the new one.
     QElapsedTimer timer;
     timer.start();
     play(mediaPath("video_only.mp4"));
     const auto restartMs = timer.elapsed();
     std::printf("StartPlay on a stalled stream returned after %lld ms\n",
                 static_cast<long long>(restartMs));
-    EXPECT_LT(restartMs, 2000);  // the socket time-out is 10 s and the wait 5 s
     EXPECT_EQ(window_->liveThreadCount(), 1);
+    EXPECT_LT(restartMs, CShowVideoDlg::kRestartWaitMs);
     ASSERT_TRUE(waitUntil([&] { return shown() >= 3; }, 10000));
 
     timer.restart();
     window_->OnClose();
-    EXPECT_LT(timer.elapsed(), 2000);
     EXPECT_EQ(window_->liveThreadCount(), 0);
+    EXPECT_LT(timer.elapsed(), CShowVideoDlg::kCloseWaitMs);
 }
 
 TEST_F(LiveTest, CloseOnAStalledStreamEndsTheThread) {
     SilentServer stalled;
     play("rtsp://127.0.0.1:" + std::to_string(stalled.port()) + "/stalled");
-    testsupport::pumpFor(300);
+    ASSERT_TRUE(waitUntil([&] { return stalled.clientWaits(); }, 20000));
     window_->OnClose();
     EXPECT_EQ(window_->liveThreadCount(), 0);
 }

@@ -12,14 +12,18 @@
 
 namespace testsupport {
 
-// Processes events until pred() holds or timeoutMs passes; returns pred().
-inline bool waitUntil(const std::function<bool()>& pred, int timeoutMs) {
+// Processes events until pred() holds or timeoutMs passes; returns pred(). A costly pred()
+// (one that starts programs, say) is asked at most every pollMs.
+inline bool waitUntil(const std::function<bool()>& pred, int timeoutMs, int pollMs = 0) {
     QElapsedTimer timer;
     timer.start();
     while (!pred()) {
         if (timer.elapsed() > timeoutMs)
             return pred();
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        const qint64 next = timer.elapsed() + pollMs;
+        do
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        while (timer.elapsed() < next);
     }
     return true;
 }

@@ -44,7 +44,7 @@ class GridTest : public ::testing::Test {
         grid_ = std::make_unique<CMydlg>(nullptr);
         grid_->resize(1000, 600);
         grid_->show();
-        waitUntil([&] { return grid_->window(0)->isVisible(); }, 2000);
+        ASSERT_TRUE(waitUntil([&] { return grid_->window(0)->isVisible(); }, 5000));
     }
     void click(QWidget* target) {
         const QPointF at(target->width() / 2.0, target->height() / 2.0);

@@ -15,6 +15,7 @@
 #include "h264_stream.h"
 #include "port_table.h"
 #include "support/media.h"
+#include "support/wait.h"
 #include "zelplay.h"
 
 using Clock = std::chrono::steady_clock;
@@ -42,7 +43,17 @@ TEST(EngineStress, FourThreadsUsePortsAtRandom) {
         handles;                      // live ports (other threads may be freeing them); handlesLock
     std::vector<ZELPLAY_PORT> freed;  // handles freed already; guarded by handlesLock
     std::atomic<long> operations{0};
-    const auto end = Clock::now() + std::chrono::seconds(4);
+    // At least four seconds of random use, and on until it has made a good number of calls and
+    // shown a picture (a slow machine takes longer to get there), at most a minute.
+    const auto minimumEnd = Clock::now() + std::chrono::seconds(4);
+    const auto deadline = Clock::now() + std::chrono::seconds(60);
+    const long kOperations = 1000;
+    auto keepGoing = [&] {
+        const auto now = Clock::now();
+        if (now >= deadline)
+            return false;
+        return now < minimumEnd || operations.load() <= kOperations || callbacks.load() == 0;
+    };
 
     auto worker = [&](unsigned seed) {
         std::mt19937 rng(seed);
@@ -54,7 +65,7 @@ TEST(EngineStress, FourThreadsUsePortsAtRandom) {
                 return 0;
             return handles[rng() % handles.size()];
         };
-        while (Clock::now() < end) {
+        while (keepGoing()) {
             const ZELPLAY_PORT port = pick();
             switch (rng() % 14) {
                 case 0: {
@@ -143,7 +154,7 @@ TEST(EngineStress, FourThreadsUsePortsAtRandom) {
     EXPECT_EQ(zelplay::PortTable::instance().portCount(), 0u);
     EXPECT_FALSE(zelplay::PortTable::instance().schedulerRunning());
     std::printf("operations %ld, pictures %ld\n", operations.load(), callbacks.load());
-    EXPECT_GT(operations.load(), 1000);
+    EXPECT_GT(operations.load(), kOperations);
     EXPECT_GT(callbacks.load(), 0);
 }
 
@@ -159,23 +170,26 @@ TEST(EngineStress, FreeingAPortWhileAnotherThreadFeedsIt) {
             ZelPlay_SetDelayTime(port, 0, 0);
             ASSERT_EQ(ZelPlay_OpenStream(port, 1 << 20), 1);
             ASSERT_EQ(ZelPlay_Play(port, 0), 1);
-            std::atomic<bool> started{false};
+            std::atomic<long> fed{0};
+            std::atomic<bool> sawPortGone{false};
             std::thread feeder([&] {
                 for (uint32_t i = 0;; i = (i + 1) % 20) {
                     auto rec = enginetest::recordForUnit(units[i], i);
-                    started = true;
                     if (ZelPlay_InputVideoData(port, rec.data(),
                                                static_cast<uint32_t>(rec.size())) == 0 &&
                         ZelPlay_GetLastError(port) == 1) {
-                        return;  // the port is gone
+                        sawPortGone = true;
+                        return;
                     }
+                    ++fed;
                 }
             });
-            while (!started)
-                std::this_thread::yield();
-            std::this_thread::sleep_for(std::chrono::milliseconds(5 * round));
+            // Each round frees the port after a different amount of input, counted in calls
+            // rather than in time, so the rounds differ the same way on any machine.
+            EXPECT_TRUE(testsupport::waitFor([&] { return fed.load() >= 1 + 4 * round; }, 30000));
             EXPECT_EQ(ZelPlay_FreePort(port), 1);
             feeder.join();
+            EXPECT_TRUE(sawPortGone.load());
             EXPECT_EQ(ZelPlay_GetLastError(port), 1u);
         }
     }
