@@ -2,12 +2,15 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QTreeWidget>
 
@@ -95,6 +98,9 @@ CSetDlg::CSetDlg(QWidget* parent) : QDialog(parent) {
             return std::nullopt;
         return dialog.m_strAddress;
     };
+    reportError = [this](const QString& message) {
+        QMessageBox::warning(this, QString::fromUtf8("保存失败"), message);
+    };
     resize(550, 515);  // 366 × 317 dialog units
     OnInitDialog();
 }
@@ -108,8 +114,10 @@ void CSetDlg::OnInitDialog() {
         platform::GetPrivateProfileInt(kSection, kKeyReplay, kDefaultReplay, kSettingsFile) != 0);
     // Rows also for empty entries, as many as the count says (never more than the wall has).
     for (int i = 0; i < std::min(winnum, kWindows); ++i)
-        addRow(QString::fromStdString(platform::GetPrivateProfileString(
-            kSection, fileKey(i), "", kSettingsFile, kMaxAddressBytes)));
+        addRow(QString::fromStdString(
+            utf8Prefix(platform::GetPrivateProfileString(kSection, fileKey(i), "", kSettingsFile,
+                                                         std::string::npos),
+                       kMaxAddressBytes)));
 }
 
 void CSetDlg::addRow(const QString& source) {
@@ -138,17 +146,34 @@ void CSetDlg::accept() {
     const QString count = m_cbWinNum->currentText();
     if (!count.isEmpty())
         m_nWinNum = leadingInteger(count);
-    platform::WritePrivateProfileString(kSection, kKeyWinNum, std::to_string(m_nWinNum),
-                                        kSettingsFile);
-    platform::WritePrivateProfileString(kSection, kKeyReplay, m_chkReplay->isChecked() ? "1" : "0",
-                                        kSettingsFile);
-    for (int i = 0; i < kWindows; ++i)
-        platform::WritePrivateProfileString(kSection, fileKey(i), "", kSettingsFile);
-    for (int r = 0; r < m_lstSources->topLevelItemCount(); ++r) {
-        std::string source = m_lstSources->topLevelItem(r)->text(1).toStdString();
-        if (source.size() > kMaxAddressBytes)
-            source.resize(kMaxAddressBytes);
-        platform::WritePrivateProfileString(kSection, fileKey(r), source, kSettingsFile);
+    if (!saveSettings()) {
+        // Closing now would lose every address without a word; the user can fix the folder
+        // and save again, or cancel.
+        if (reportError)
+            reportError(QString::fromUtf8("无法写入设置文件：\n%1\n\n设置尚未保存。请检查该文件"
+                                          "及其所在的文件夹是否可以写入。")
+                            .arg(QDir::toNativeSeparators(
+                                QFileInfo(QString::fromUtf8(kSettingsFile)).absoluteFilePath())));
+        return;
     }
     QDialog::accept();
+}
+
+bool CSetDlg::saveSettings() {
+    const auto write = [](const std::string& key, const std::string& value) {
+        return platform::WritePrivateProfileString(kSection, key, value, kSettingsFile);
+    };
+    if (!write(kKeyWinNum, std::to_string(m_nWinNum)) ||
+        !write(kKeyReplay, m_chkReplay->isChecked() ? "1" : "0"))
+        return false;
+    for (int i = 0; i < kWindows; ++i)
+        if (!write(fileKey(i), ""))
+            return false;
+    for (int r = 0; r < m_lstSources->topLevelItemCount(); ++r) {
+        const std::string source =
+            utf8Prefix(m_lstSources->topLevelItem(r)->text(1).toStdString(), kMaxAddressBytes);
+        if (!write(fileKey(r), source))
+            return false;
+    }
+    return true;
 }

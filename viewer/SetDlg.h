@@ -25,17 +25,23 @@ class CSetDlg : public QDialog {
     // (or a test) puts something else here. An empty file or a missing address adds nothing.
     std::function<QString()> chooseFile;
     std::function<std::optional<QString>()> askAddress;
+    // How a failed save is told to the user: a warning box with `message`, unless a host (or
+    // a test) puts something else here.
+    std::function<void(const QString& message)> reportError;
 
     void OnBnClickedAddFile();
     void OnBnClickedAddUrl();
     void OnBnClickedClear();
-    void accept() override;  // OnOK: saves, then ends with OK
+    // OnOK: saves, then ends with OK. When the settings file cannot be written the user is
+    // told and the dialog stays open with everything in it.
+    void accept() override;
 
     // Appends a row "N号窗口" (N = rows so far) with the source.
     void addRow(const QString& source);
 
   private:
     void OnInitDialog();
+    bool saveSettings();  // false at the first write that fails
 };
 
 // The count typed into the combo box: its leading decimal digits (an optional sign first),

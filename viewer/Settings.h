@@ -1,6 +1,7 @@
 // The viewer's settings file: "set.ini" in the current directory, section "config".
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 namespace vidwall {
@@ -13,6 +14,17 @@ inline constexpr int kDefaultWinNum = 4;
 inline constexpr int kDefaultReplay = 0;
 inline constexpr std::size_t kMaxAddressBytes = 1023;
 inline constexpr int kWindows = 16;
+
+// The longest start of UTF-8 text that fits in maxBytes without splitting a character.
+inline std::string utf8Prefix(std::string text, std::size_t maxBytes) {
+    if (text.size() <= maxBytes)
+        return text;
+    std::size_t cut = maxBytes;
+    while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80)
+        --cut;  // text[cut] continues a character that began before the cut
+    text.resize(cut);
+    return text;
+}
 
 // "file0" to "file15" (and beyond, for lists longer than the wall).
 inline std::string fileKey(int index) {

@@ -91,6 +91,8 @@ std::vector<std::uint8_t> encodeBitmapFile(const QImage& picture, int bitsPerPix
         bitsPerPixel != 24 && bitsPerPixel != 32)
         return {};
     const QImage image = picture.convertToFormat(QImage::Format_RGB32);
+    if (image.isNull())
+        return {};  // the conversion ran out of memory
     const int width = image.width(), height = image.height();
     const std::vector<QRgb> table =
         bitsPerPixel <= 8 ? colourTable(bitsPerPixel) : std::vector<QRgb>{};
@@ -170,9 +172,21 @@ std::string MakeTimeStamp() {
     return makeTimeStamp(local);
 }
 
+std::string fileNamePart(const std::string& text) {
+    std::string part = text;
+    for (char& c : part) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (c == '/' || c == '\\' || byte < 0x20 || byte == 0x7F)
+            c = '_';
+    }
+    return part;
+}
+
 std::string picturePath(const std::string& folder, const std::string& title,
                         const std::string& stamp) {
-    return folder + "/" + title + "-" + stamp + ".bmp";
+    // The title is the host's text: it names a file in the folder and nothing else. With its
+    // separators replaced and the stamp after it, it can be neither a path nor "." or "..".
+    return folder + "/" + fileNamePart(title) + "-" + stamp + ".bmp";
 }
 
 }  // namespace monvid

@@ -31,7 +31,12 @@ std::vector<std::uint8_t> encodeBitmapFile(const QImage& picture, int bitsPerPix
 std::string makeTimeStamp(const std::tm& localTime);
 std::string MakeTimeStamp();  // the current local time
 
-// folder + "/" + title + "-" + stamp + ".bmp", with the folder used as it is written.
+// The text with path separators ('/' and '\\') and control characters replaced by '_', fit
+// to be one part of a file name.
+std::string fileNamePart(const std::string& text);
+
+// folder + "/" + title + "-" + stamp + ".bmp", with the folder used as it is written and the
+// title made a plain part of the name (fileNamePart): the file is always in the folder.
 std::string picturePath(const std::string& folder, const std::string& title,
                         const std::string& stamp);
 

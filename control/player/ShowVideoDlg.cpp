@@ -16,6 +16,7 @@
 #include <cstdio>
 #include <cstring>
 #include <exception>
+#include <new>
 
 #include "BitmapFile.h"
 #include "ColorStaticST.h"
@@ -44,7 +45,10 @@ void CVideoArea::paintEvent(QPaintEvent*) {
 }
 
 CShowVideoDlg::CShowVideoDlg(QWidget* parent)
-    : QWidget(parent), m_pPlayer(std::make_unique<CStreamPlayer>(*this)) {
+    : QWidget(parent),
+      m_startThread([](std::function<void()> body) { return std::thread(std::move(body)); }),
+      m_encodePicture(&monvid::encodeBitmapFile),
+      m_pPlayer(std::make_unique<CStreamPlayer>(*this)) {
     m_stTitle = new CColorStaticST(this);
     m_stTitle->setText("1    ");
     m_videoArea = new CVideoArea(*this, this);
@@ -169,8 +173,17 @@ bool CShowVideoDlg::SavePicture(const std::string& path, int displayDepth) {
         m_bCapturing = true;
         picture = m_hPicture;
     }
-    const std::vector<std::uint8_t> file =
-        monvid::encodeBitmapFile(picture, monvid::bitmapBitsForDisplayDepth(displayDepth));
+    // The mark comes off on every way out: a mark left set would drop every later picture.
+    struct ClearMark {
+        std::atomic<bool>& mark;
+        ~ClearMark() { mark = false; }
+    } clearMark{m_bCapturing};
+    std::vector<std::uint8_t> file;
+    try {
+        file = m_encodePicture(picture, monvid::bitmapBitsForDisplayDepth(displayDepth));
+    } catch (const std::bad_alloc&) {
+        return false;  // a large picture in a full memory: nothing is saved, playing goes on
+    }
     bool written = false;
     if (!file.empty()) {
         if (std::FILE* out = std::fopen(path.c_str(), "wb")) {
@@ -180,7 +193,6 @@ bool CShowVideoDlg::SavePicture(const std::string& path, int displayDepth) {
                 std::remove(path.c_str());
         }
     }
-    m_bCapturing = false;
     return written;
 }
 
@@ -252,15 +264,40 @@ void CShowVideoDlg::paintVideoArea(QPainter& painter, const QRect& area) {
 
 void CShowVideoDlg::setPlayingFromRun(const std::atomic<bool>& quit, bool value) {
     std::lock_guard lock(m_flagLock);
-    if (!quit.load())
-        m_bPlaying.store(value);
+    if (quit.load())
+        return;
+    // The start gate may not undo a stop that came in after the thread's last run ended.
+    if (value && m_bStopRequested.load())
+        return;
+    m_bPlaying.store(value);
 }
 
-void CShowVideoDlg::dropPictureAndRepaint() {
+void CShowVideoDlg::RequestStop() {
+    std::lock_guard lock(m_flagLock);
+    m_bStopRequested.store(true);
+    m_bPlaying.store(false);
+}
+
+bool CShowVideoDlg::dropPicture() {
+    std::lock_guard lock(m_csPicture);
+    const bool had = !m_hPicture.isNull();
+    m_hPicture = QImage();
+    return had;
+}
+
+void CShowVideoDlg::finishRun(const PlayThread& self, bool played) {
     {
-        std::lock_guard lock(m_csPicture);
-        m_hPicture = QImage();
+        std::lock_guard lock(m_flagLock);
+        // StartPlay or the close drops the picture of a thread that was told to quit; its
+        // successor may already be showing pictures of its own.
+        if (self.quit.load())
+            return;
+        m_bStopRequested.store(false);
     }
+    // Whether the run played to its end or could not begin, the last picture it (or a run
+    // before it) left is not kept: the window falls back to its idle picture.
+    if (!dropPicture() && !played)
+        return;
     QMetaObject::invokeMethod(
         this,
         [this] {
@@ -276,10 +313,24 @@ void CShowVideoDlg::StartPlay() {
     reapAbandoned(false);
     if (m_hThread)
         stopThread(std::move(m_hThread), kRestartWaitMs);
+    // The replaced thread leaves the window alone: its picture belongs to the old address.
+    if (dropPicture())
+        m_videoArea->update();
+    {
+        std::lock_guard lock(m_flagLock);
+        m_bStopRequested.store(false);  // a stop before this start is behind it
+    }
     auto thread = std::make_unique<PlayThread>();
     PlayThread& self = *thread;
     m_nLiveThreads.fetch_add(1);
-    self.thread = std::thread([this, &self] { PlayThreadProc(self); });
+    try {
+        self.thread = m_startThread([this, &self] { PlayThreadProc(self); });
+    } catch (const std::exception&) {
+        // No thread (std::system_error when the system has none to give): the window stays
+        // idle and the host is not told, as with any other failure to play.
+        m_nLiveThreads.fetch_sub(1);
+        return;
+    }
     m_hThread = std::move(thread);
 }
 
@@ -287,6 +338,8 @@ void CShowVideoDlg::OnClose() {
     if (m_hThread)
         stopThread(std::move(m_hThread), kCloseWaitMs);
     reapAbandoned(false);
+    if (dropPicture())
+        m_videoArea->update();
 }
 
 void CShowVideoDlg::closeEvent(QCloseEvent* event) {
@@ -336,10 +389,9 @@ void CShowVideoDlg::PlayThreadProc(PlayThread& self) {
             played = RunOnce(self);
         } catch (...) {
             // RunOnce catches what it can; anything that still escapes ends the run here.
-            if (isShownForPlay() && !self.quit.load()) {
+            if (isShownForPlay())
                 setPlayingFromRun(self.quit, false);
-                dropPictureAndRepaint();
-            }
+            finishRun(self, false);
         }
         if (!played && !self.quit.load()) {
             std::unique_lock lock(self.doneLock);
@@ -359,13 +411,12 @@ bool CShowVideoDlg::RunOnce(PlayThread& self) {
         const std::string address = url();
         m_counters.runs.fetch_add(1, std::memory_order_relaxed);
         played = m_pPlayer->Play(address, self.quit);
-        if (played && isShownForPlay() && !self.quit.load()) {
+        if (played && isShownForPlay())
             setPlayingFromRun(self.quit, false);
-            dropPictureAndRepaint();
-        }
     } catch (const std::exception&) {
         if (isShownForPlay())
             setPlayingFromRun(self.quit, false);
     }
+    finishRun(self, played);
     return played;
 }

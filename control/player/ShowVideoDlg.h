@@ -15,6 +15,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -77,6 +78,12 @@ class CShowVideoDlg : public QWidget {
     // Stops the play thread as the close handler does (waits at most kCloseWaitMs).
     void OnClose();
 
+    // Stops the current run, as the shell's StopPlay does: clears m_bPlaying and keeps a run
+    // that has not yet passed its start gate from setting it again. GUI thread.
+    void RequestStop();
+    // A stop asked for since the current thread's last run ended; the start gate reads it.
+    bool stopRequested() const { return m_bStopRequested.load(); }
+
     // Hands over one converted picture: `picture->data[0]` holds width × height pixels of
     // 32-bit BGRA, bottom row first. Keeps it as the window's current picture unless a capture
     // is in progress or playing has stopped. Always returns 0. Play thread.
@@ -88,7 +95,8 @@ class CShowVideoDlg : public QWidget {
     void ToggleMaximized();  // covers the whole grid, or gives the grid its layout back
 
     // Writes the current picture to `path` as a BMP file at the display's colour depth. False
-    // when there is no picture or the file cannot be written. GUI thread.
+    // when there is no picture, it cannot be encoded (no memory) or the file cannot be written.
+    // GUI thread.
     bool SavePicture(const std::string& path);
     // The same at a given depth in bits per pixel (the display's, normally).
     bool SavePicture(const std::string& path, int displayDepth);
@@ -135,6 +143,16 @@ class CShowVideoDlg : public QWidget {
 
     PlayCounters m_counters;
 
+    // Starts a play thread running `body`; std::thread unless a test puts a failing one here.
+    // A starter that throws leaves the window without a thread. GUI thread.
+    using ThreadStarter = std::function<std::thread(std::function<void()> body)>;
+    ThreadStarter m_startThread;
+    // Encodes the picture for SavePicture (monvid::encodeBitmapFile unless a test puts one
+    // here that runs out of memory). GUI thread.
+    using PictureEncoder =
+        std::function<std::vector<std::uint8_t>(const QImage& picture, int bitsPerPixel)>;
+    PictureEncoder m_encodePicture;
+
     // Guards m_hPicture, m_nPicWidth and m_nPicHeight. Never held while waiting for
     // anything else.
     mutable std::mutex m_csPicture;
@@ -177,9 +195,12 @@ class CShowVideoDlg : public QWidget {
     // is kept in m_abandoned and joined later (it leaves at its next check).
     void stopThread(std::unique_ptr<PlayThread> thread, int timeoutMs);
     void reapAbandoned(bool waitForAll);
-    // Drops the current picture and asks the GUI thread to repaint this window and its
-    // parent. Play thread.
-    void dropPictureAndRepaint();
+    // End of a run on its play thread: the picture goes, the window and its parent repaint
+    // (the idle picture) and a stop this run honoured is done with. A thread told to quit
+    // leaves the window alone. Play thread.
+    void finishRun(const PlayThread& self, bool played);
+    // Drops the current picture; true when there was one.
+    bool dropPicture();
 
     std::unique_ptr<CStreamPlayer> m_pPlayer;  // runs one playback run
 
@@ -191,6 +212,9 @@ class CShowVideoDlg : public QWidget {
     mutable std::mutex m_urlLock;  // guards m_strUrl
     std::string m_strUrl;
 
-    std::mutex m_flagLock;  // orders a run's writes of m_bPlaying against a thread's quit
-    std::atomic<bool> m_bShown{false};  // mirror of isVisible() for the play thread
+    // Orders a run's writes of m_bPlaying against a thread's quit and a stop request; guards
+    // the writes of m_bStopRequested.
+    std::mutex m_flagLock;
+    std::atomic<bool> m_bStopRequested{false};  // set by RequestStop, cleared when a run ends
+    std::atomic<bool> m_bShown{false};          // mirror of isVisible() for the play thread
 };

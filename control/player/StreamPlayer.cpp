@@ -91,9 +91,10 @@ void initNetworkOnce() {
 
 bool Run::play(const std::string& address) {
     // Start gate: a visible window whose flag is still set gives the run before it time to end.
+    // A stop cuts the wait short; the window then keeps the flag clear.
     if (window_.isShownForPlay() && window_.m_bPlaying.load())
         sleepWhile(static_cast<std::int64_t>(kStartGateWaitMs) * 1000,
-                   [&] { return !quit_.load(); });
+                   [&] { return !quit_.load() && !window_.stopRequested(); });
     if (window_.isShownForPlay())
         window_.setPlayingFromRun(quit_, true);
 

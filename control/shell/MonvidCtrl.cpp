@@ -93,7 +93,8 @@ void CMonvidCtrl::StopPlay(std::int32_t nWindow) {
     if (!window)
         return;
     m_grid->SetReplayAll(false);
-    window->m_bPlaying = false;
+    // Under the window's flag lock, so that a run at its start gate cannot undo the stop.
+    window->RequestStop();
 }
 
 std::int16_t CMonvidCtrl::startplayurl(const QByteArray& strUrl, std::int16_t nWindow) {
