@@ -6,10 +6,13 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <fstream>
+#include <functional>
 #include <sstream>
+#include <thread>
 #include <vector>
 
 #include "QtTestMain.h"
@@ -52,6 +55,65 @@ TEST(FillAudio, PlaysSilenceWhenNothingIsHandedOverAndDrainsTheSlotInPieces) {
     EXPECT_EQ(reinterpret_cast<std::int16_t*>(device.data())[952], 0);
     g_audioChunk.store(nullptr);
     g_audioPos.store(nullptr);
+    SDL_CloseAudio();
+    SDL_Quit();
+}
+
+TEST(FillAudio, GoesOnIntoTheChunksHandedOverAndFreesTheirSlots) {
+    ASSERT_EQ(SDL_Init(SDL_INIT_AUDIO), 0);
+    SDL_AudioSpec wanted{};
+    wanted.freq = 48000;
+    wanted.format = AUDIO_S16SYS;
+    wanted.channels = 2;
+    wanted.samples = 1024;
+    wanted.callback = [](void*, Uint8*, int) {};
+    ASSERT_EQ(SDL_OpenAudio(&wanted, nullptr), 0) << SDL_GetError();
+    clearAudioSlots();
+
+    // Chunks of 1000 bytes: one device buffer holds more of them than the ring has slots.
+    std::vector<std::vector<std::int16_t>> chunks;
+    for (int i = 0; i < 6; ++i)
+        chunks.emplace_back(500, static_cast<std::int16_t>(100 * (i + 1)));
+    const auto handOver = [&](int i) {
+        AudioSlot& slot = g_audioSlots[i % kAudioSlotCount];
+        ASSERT_EQ(slot.len.load(), 0u) << "slot " << i % kAudioSlotCount << " still full";
+        slot.chunk.store(reinterpret_cast<std::uint8_t*>(chunks[i].data()));
+        slot.len.store(1000);
+    };
+    for (int i = 0; i < 4; ++i)
+        handOver(i);
+    std::vector<std::uint8_t> device(4096, 0xAA);
+    const auto sample = [&](int i) { return reinterpret_cast<std::int16_t*>(device.data())[i]; };
+
+    // The four chunks fill 4000 bytes; the rest of the buffer is silence.
+    fill_audio(nullptr, device.data(), 4096);
+    EXPECT_EQ(sample(0), 100);
+    EXPECT_EQ(sample(499), 100);
+    EXPECT_EQ(sample(500), 200);
+    EXPECT_EQ(sample(1999), 400);
+    EXPECT_EQ(sample(2000), 0);
+    EXPECT_EQ(sample(2047), 0);
+    EXPECT_EQ(g_audioLen.load(), 0u);
+    for (const AudioSlot& slot : g_audioSlots)
+        EXPECT_EQ(slot.len.load(), 0u);
+
+    // The freed slots take the next chunks, starting again at the first slot.
+    handOver(4);
+    handOver(5);
+    fill_audio(nullptr, device.data(), 1200);
+    EXPECT_EQ(sample(0), 500);
+    EXPECT_EQ(sample(499), 500);
+    EXPECT_EQ(sample(500), 600);
+    EXPECT_EQ(sample(599), 600);
+    EXPECT_EQ(g_audioLen.load(), 800u) << "the rest of the last chunk waits for the next call";
+    EXPECT_EQ(g_audioNextSlot.load(), 2u);
+    fill_audio(nullptr, device.data(), 1000);
+    EXPECT_EQ(sample(0), 600);
+    EXPECT_EQ(sample(399), 600);
+    EXPECT_EQ(sample(400), 0);
+    EXPECT_EQ(g_audioLen.load(), 0u);
+
+    clearAudioSlots();
     SDL_CloseAudio();
     SDL_Quit();
 }
@@ -219,3 +281,102 @@ TEST_F(SoundTest, StopMidChunkClosesTheDeviceAndTheNextRunStartsEmpty) {
     windows_[0]->OnClose();
     EXPECT_EQ(g_audioLen.load(), 0u);
 }
+
+namespace {
+
+// What a 440 Hz tone sounded like, between its first and last loud sample.
+struct ToneReport {
+    double hz = 0;
+    int longestQuietFrames = 0;  // longest run of near-silence inside the tone
+    double quietAtMs = 0;        // where it ends, from the start of the tone
+    int largestStep = 0;         // largest jump between neighbouring samples
+    double stepAtMs = 0;
+    int peak = 0;
+};
+
+ToneReport analyseTone(const std::vector<std::int16_t>& samples) {
+    ToneReport report;
+    const std::size_t frames = samples.size() / 2;
+    const auto left = [&](std::size_t i) { return static_cast<int>(samples[2 * i]); };
+    for (std::size_t i = 0; i < frames; ++i)
+        report.peak = std::max(report.peak, std::abs(left(i)));
+    std::size_t first = frames, last = 0;
+    for (std::size_t i = 0; i < frames; ++i)
+        if (std::abs(left(i)) > report.peak / 2) {
+            first = std::min(first, i);
+            last = i;
+        }
+    int crossings = 0, quiet = 0;
+    for (std::size_t i = first + 1; i <= last; ++i) {
+        const double ms = static_cast<double>(i - first) / 48.0;
+        quiet = std::abs(left(i)) <= report.peak / 64 ? quiet + 1 : 0;
+        if (quiet > report.longestQuietFrames) {
+            report.longestQuietFrames = quiet;
+            report.quietAtMs = ms;
+        }
+        if (std::abs(left(i) - left(i - 1)) > report.largestStep) {
+            report.largestStep = std::abs(left(i) - left(i - 1));
+            report.stepAtMs = ms;
+        }
+        if (left(i - 1) < 0 && left(i) >= 0)
+            ++crossings;
+    }
+    if (first < last)
+        report.hz = crossings * 48000.0 / static_cast<double>(last - first);
+    return report;
+}
+
+// waitUntil that leaves the processor to the play thread between looks: a run paced by the
+// sound must not be starved by the test that watches it.
+bool waitSparingly(const std::function<bool()>& pred, int timeoutMs) {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (!pred()) {
+        if (std::chrono::steady_clock::now() > until)
+            return pred();
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return true;
+}
+
+class WholeClipTest : public SoundTest, public ::testing::WithParamInterface<const char*> {};
+
+}  // namespace
+
+// Every decoded frame size and sample rate: the device is fed without gaps across the ends of
+// chunks, chunks are never overwritten while they play, and the sound paces the run at its
+// own speed.
+TEST_P(WholeClipTest, AToneIsHeardWithoutGapsOrClicksAndTheClipPlaysInItsOwnTime) {
+    play(0, mediaPath(GetParam()));
+    ASSERT_TRUE(
+        waitSparingly([&] { return windows_[0]->m_counters.soundOpened.load() == 1; }, 8000));
+    const auto opened = std::chrono::steady_clock::now();
+    ASSERT_TRUE(waitSparingly([&] { return !windows_[0]->isPlaying(); }, 20000));
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - opened).count();
+    windows_[0]->OnClose();
+
+    // The clips last 4 s; a gap after every few buffers made them take nearly twice that.
+    EXPECT_GT(seconds, 3.0);
+    EXPECT_LT(seconds, 6.0);
+    EXPECT_GE(windows_[0]->m_counters.shown.load(), 90u) << "the pictures were all shown";
+
+    const ToneReport tone = analyseTone(heard());
+    ASSERT_GT(tone.peak, 1000) << "a tone, not silence";
+    EXPECT_NEAR(tone.hz, 440.0, 8.0);
+    // 3 ms of quiet is far longer than a sine spends near zero; a device buffer left partly
+    // empty is 10 ms or more.
+    EXPECT_LT(tone.longestQuietFrames, 48 * 3) << "at " << tone.quietAtMs << " ms";
+    // The sine changes by at most 2π·440/48000 ≈ 6 % of its peak from one sample to the next;
+    // a jump to another point of the wave is a click.
+    EXPECT_LT(tone.largestStep, tone.peak / 5) << "at " << tone.stepAtMs << " ms";
+}
+
+INSTANTIATE_TEST_SUITE_P(Clips, WholeClipTest,
+                         ::testing::Values("av_aac48.mp4", "av_aac44.mp4", "av_aac32.mp4",
+                                           "av_aac22.mp4", "av_mono8k.mp4", "av_mp3_48.mp4",
+                                           "av_mp3_44.mp4", "av_opus20ms.mkv"),
+                         [](const ::testing::TestParamInfo<const char*>& info) {
+                             const std::string name = info.param;
+                             return name.substr(0, name.find('.'));
+                         });
