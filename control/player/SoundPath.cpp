@@ -158,8 +158,8 @@ bool SoundPath::waitForRoom(const std::function<bool()>& keepGoing) {
     while (g_audioSlots[m_nNextSlot].len.load(std::memory_order_acquire) != 0 ||
            waiting() >= static_cast<std::uint64_t>(kLeadBytes)) {
         if (!m_bDeviceStarted) {
-            // Enough is handed over to play on while the run reads on.
-            std::lock_guard lock(g_soundDeviceLock);
+            // Enough is handed over to play on while the run reads on. Only the run that
+            // holds the device starts it, and SDL locks the device for this itself.
             SDL_PauseAudio(0);
             m_bDeviceStarted = true;
         }

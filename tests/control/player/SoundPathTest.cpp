@@ -344,8 +344,7 @@ class WholeClipTest : public SoundTest, public ::testing::WithParamInterface<con
 }  // namespace
 
 // Every decoded frame size and sample rate: the device is fed without gaps across the ends of
-// chunks, chunks are never overwritten while they play, and the sound paces the run at its
-// own speed.
+// chunks and the sound paces the run at its own speed.
 TEST_P(WholeClipTest, AToneIsHeardWithoutGapsOrClicksAndTheClipPlaysInItsOwnTime) {
     play(0, mediaPath(GetParam()));
     ASSERT_TRUE(
@@ -356,19 +355,26 @@ TEST_P(WholeClipTest, AToneIsHeardWithoutGapsOrClicksAndTheClipPlaysInItsOwnTime
         std::chrono::duration<double>(std::chrono::steady_clock::now() - opened).count();
     windows_[0]->OnClose();
 
-    // The clips last 4 s; a gap after every few buffers made them take nearly twice that.
+    // The clips last 4 s; with a gap after every few buffers they took up to twice that. The
+    // device's own time (what it was given from opening to closing) does not depend on how
+    // busy the machine is; the wall clock bounds only what a user would notice.
+    const std::vector<std::int16_t> samples = heard();
+    const double deviceSeconds = static_cast<double>(samples.size()) / 2 / 48000;
+    EXPECT_GT(deviceSeconds, 3.0);
+    EXPECT_LT(deviceSeconds, 5.0);
     EXPECT_GT(seconds, 3.0);
-    EXPECT_LT(seconds, 6.0);
+    EXPECT_LT(seconds, 8.0);
     EXPECT_GE(windows_[0]->m_counters.shown.load(), 90u) << "the pictures were all shown";
 
-    const ToneReport tone = analyseTone(heard());
+    const ToneReport tone = analyseTone(samples);
     ASSERT_GT(tone.peak, 1000) << "a tone, not silence";
     EXPECT_NEAR(tone.hz, 440.0, 8.0);
-    // A device buffer left partly empty at chunk ends, or a chunk overwritten while it played,
-    // did this dozens of times in 4 s. One late play thread on a loaded machine (a whole
-    // buffer of silence, a click into it and one out) is let pass.
-    EXPECT_LE(tone.gaps, 1) << "first at " << tone.firstGapMs << " ms";
-    EXPECT_LE(tone.clicks, 2) << "first at " << tone.firstClickMs << " ms";
+    // A device buffer left partly empty at every few chunk ends did this 85 to 170 times in
+    // 4 s, and clicked at each (about 360 times with 20 ms frames). A play thread held up on
+    // a loaded machine, or under a sanitizer, leaves a gap or two and a click into and out of
+    // each; those are let pass. HandOverTest checks the hand-over itself without timing.
+    EXPECT_LE(tone.gaps, 4) << "first at " << tone.firstGapMs << " ms";
+    EXPECT_LE(tone.clicks, 8) << "first at " << tone.firstClickMs << " ms";
 }
 
 INSTANTIATE_TEST_SUITE_P(Clips, WholeClipTest,
