@@ -1,5 +1,6 @@
 // The sound of a playback run: decoding, conversion to 48000 Hz stereo signed 16-bit, and the
-// hand-over to SDL2's single legacy audio device through one process-wide slot.
+// hand-over to SDL2's single legacy audio device through a process-wide slot and a small ring
+// of chunks waiting to be played.
 //
 // Threads: a SoundPath belongs to one run and is used on that run's play thread only;
 // fill_audio runs on SDL2's audio thread. At most one run in the process holds the device.
