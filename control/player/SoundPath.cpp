@@ -1,45 +1,92 @@
 #include "SoundPath.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <exception>
 #include <mutex>
 
 std::atomic<std::uint8_t*> g_audioChunk{nullptr};
 std::atomic<std::uint32_t> g_audioLen{0};
 std::atomic<std::uint8_t*> g_audioPos{nullptr};
+AudioSlot g_audioSlots[kAudioSlotCount];
+std::atomic<unsigned> g_audioNextSlot{0};
 
 namespace {
 // SDL's legacy audio calls are not made for concurrent callers: opening, closing, SDL_Init
 // and SDL_Quit by different play threads are serialised here.
 std::mutex g_soundDeviceLock;
+
+// Moves the next chunk handed over into the slot of the chunk being played and frees its
+// ring slot. False when nothing was handed over. Audio thread.
+bool takeNextChunk() {
+    const unsigned next = g_audioNextSlot.load(std::memory_order_relaxed);
+    AudioSlot& slot = g_audioSlots[next];
+    const std::uint32_t len = slot.len.load(std::memory_order_acquire);
+    if (len == 0)
+        return false;
+    std::uint8_t* chunk = slot.chunk.load(std::memory_order_relaxed);
+    g_audioChunk.store(chunk, std::memory_order_relaxed);
+    g_audioPos.store(chunk, std::memory_order_relaxed);
+    g_audioLen.store(len, std::memory_order_release);
+    g_audioNextSlot.store((next + 1) % kAudioSlotCount, std::memory_order_relaxed);
+    // Last: the play thread may fill the slot again from here on.
+    slot.len.store(0, std::memory_order_release);
+    return true;
+}
 }  // namespace
 
 void fill_audio(void* /*userdata*/, Uint8* stream, int len) {
     try {
         SDL_memset(stream, 0, static_cast<std::size_t>(len));
-        const std::uint32_t left = g_audioLen.load(std::memory_order_acquire);
-        if (left == 0)
-            return;
-        const std::uint32_t n = std::min<std::uint32_t>(static_cast<std::uint32_t>(len), left);
-        std::uint8_t* pos = g_audioPos.load(std::memory_order_relaxed);
-        SDL_MixAudio(stream, pos, n, SDL_MIX_MAXVOLUME);
-        g_audioPos.store(pos + n, std::memory_order_relaxed);
-        g_audioLen.fetch_sub(n, std::memory_order_release);
+        const auto want = static_cast<std::uint32_t>(len);
+        std::uint32_t filled = 0;
+        while (filled < want) {
+            const std::uint32_t left = g_audioLen.load(std::memory_order_acquire);
+            if (left == 0) {
+                if (!takeNextChunk())
+                    return;  // nothing more is ready: the rest stays silent
+                continue;
+            }
+            const std::uint32_t n = std::min(want - filled, left);
+            std::uint8_t* pos = g_audioPos.load(std::memory_order_relaxed);
+            SDL_MixAudio(stream + filled, pos, n, SDL_MIX_MAXVOLUME);
+            g_audioPos.store(pos + n, std::memory_order_relaxed);
+            g_audioLen.fetch_sub(n, std::memory_order_release);
+            filled += n;
+        }
     } catch (...) {
         std::fputs("fill_audio err\n", stderr);
     }
 }
 
+void clearAudioSlots() {
+    for (AudioSlot& slot : g_audioSlots) {
+        slot.len.store(0, std::memory_order_relaxed);
+        slot.chunk.store(nullptr, std::memory_order_relaxed);
+    }
+    g_audioNextSlot.store(0, std::memory_order_relaxed);
+    g_audioLen.store(0, std::memory_order_release);
+    g_audioPos.store(nullptr, std::memory_order_relaxed);
+    g_audioChunk.store(nullptr, std::memory_order_relaxed);
+}
+
 namespace monvid {
 
 bool SoundPath::open(AVCodecContext* decoder) {
-    m_nChunkBytes = av_samples_get_buffer_size(nullptr, kOutputChannels, decoder->frame_size,
-                                               AV_SAMPLE_FMT_S16, 1);
+    m_nChunkBytes = std::min(av_samples_get_buffer_size(nullptr, kOutputChannels,
+                                                        decoder->frame_size, AV_SAMPLE_FMT_S16, 1),
+                             kOutputBufferBytes);
     // Zeroed: a packet that yields no samples hands the previous chunk over again, and before
     // the first chunk that must be silence, not whatever the allocator left there.
-    m_outputBuffer.reset(static_cast<std::uint8_t*>(av_mallocz(kOutputBufferBytes)));
-    if (!m_outputBuffer)
-        return false;
+    for (AvBufferPtr<std::uint8_t>& buffer : m_outputBuffers) {
+        buffer.reset(static_cast<std::uint8_t*>(av_mallocz(kOutputBufferBytes)));
+        if (!buffer)
+            return false;
+    }
+    m_nNextBuffer = 0;
+    m_nNextSlot = 0;
+    m_pLastChunk = m_outputBuffers.back().get();
 
     std::lock_guard lock(g_soundDeviceLock);
     m_bTriedDevice = true;
@@ -55,6 +102,9 @@ bool SoundPath::open(AVCodecContext* decoder) {
     if (SDL_OpenAudio(&wanted, nullptr) < 0)
         return false;
     m_bSoundOpen = true;
+    m_bDeviceStarted = false;
+    // The device starts paused: the callback does not run until waitForRoom unpauses it.
+    clearAudioSlots();
 
     AVChannelLayout inputLayout{};
     av_channel_layout_default(&inputLayout, decoder->ch_layout.nb_channels);
@@ -66,7 +116,6 @@ bool SoundPath::open(AVCodecContext* decoder) {
     av_channel_layout_uninit(&inputLayout);
     if (m_resampler)
         swr_init(m_resampler.get());
-    SDL_PauseAudio(0);
     return true;
 }
 
@@ -86,36 +135,68 @@ void SoundPath::handlePacket(AVCodecContext* decoder, const AVPacket* packet, AV
             return;
         }
         delivered = true;
-        if (m_resampler && swr_is_initialized(m_resampler.get())) {
-            std::uint8_t* out = m_outputBuffer.get();
-            const int frames = swr_convert(m_resampler.get(), &out, kOutputBufferBytes / 4,
-                                           const_cast<const std::uint8_t**>(frame->extended_data),
-                                           frame->nb_samples);
-            if (frames >= 0)
-                m_nChunkBytes = frames * kOutputChannels * 2;
-        }
+        const bool room = waitForRoom(keepGoing);
+        if (room)
+            handOver(frame);
         av_frame_unref(frame);
-        handOver(keepGoing);
-        if (!keepGoing())
+        if (!room || !keepGoing())
             return;
     }
     // A packet without samples hands the previous chunk over again.
-    if (!delivered)
-        handOver(keepGoing);
+    if (!delivered && m_nChunkBytes > 0 && waitForRoom(keepGoing))
+        handOver(nullptr);
 }
 
-void SoundPath::handOver(const std::function<bool()>& keepGoing) {
-    if (m_nChunkBytes <= 0)
-        return;
-    while (g_audioLen.load(std::memory_order_acquire) != 0) {
+bool SoundPath::waitForRoom(const std::function<bool()>& keepGoing) {
+    const auto waiting = [] {
+        std::uint64_t bytes = g_audioLen.load(std::memory_order_relaxed);
+        for (const AudioSlot& slot : g_audioSlots)
+            bytes += slot.len.load(std::memory_order_relaxed);
+        return bytes;
+    };
+    // Only the free slot orders memory; the byte count is a pace, read loosely.
+    while (g_audioSlots[m_nNextSlot].len.load(std::memory_order_acquire) != 0 ||
+           waiting() >= static_cast<std::uint64_t>(kLeadBytes)) {
+        if (!m_bDeviceStarted) {
+            // Enough is handed over to play on while the run reads on. Only the run that
+            // holds the device starts it, and SDL locks the device for this itself.
+            SDL_PauseAudio(0);
+            m_bDeviceStarted = true;
+        }
         if (!keepGoing())
-            return;
+            return false;
         SDL_Delay(1);
     }
-    g_audioChunk.store(m_outputBuffer.get(), std::memory_order_relaxed);
+    return true;
+}
+
+void SoundPath::handOver(const AVFrame* frame) {
+    std::uint8_t* out = m_outputBuffers[m_nNextBuffer].get();
+    bool converted = false;
+    if (frame && m_resampler && swr_is_initialized(m_resampler.get())) {
+        std::uint8_t* planes[1] = {out};
+        const int frames =
+            swr_convert(m_resampler.get(), planes, kOutputBufferBytes / 4,
+                        const_cast<const std::uint8_t**>(frame->extended_data), frame->nb_samples);
+        if (frames >= 0) {
+            m_nChunkBytes = frames * kOutputChannels * 2;
+            converted = true;
+        }
+    }
+    // Otherwise the previous chunk is played again; the device may still be reading it, so
+    // it is copied rather than handed over twice.
+    if (!converted && m_nChunkBytes > 0)
+        std::memcpy(out, m_pLastChunk, static_cast<std::size_t>(m_nChunkBytes));
+    if (m_nChunkBytes <= 0)
+        return;
+    m_pLastChunk = out;
+    m_nNextBuffer = (m_nNextBuffer + 1) % m_outputBuffers.size();
+
+    AudioSlot& slot = g_audioSlots[m_nNextSlot];
+    slot.chunk.store(out, std::memory_order_relaxed);
     std::printf("out_buffer_size:%d\n", m_nChunkBytes);
-    g_audioPos.store(m_outputBuffer.get(), std::memory_order_relaxed);
-    g_audioLen.store(static_cast<std::uint32_t>(m_nChunkBytes), std::memory_order_release);
+    slot.len.store(static_cast<std::uint32_t>(m_nChunkBytes), std::memory_order_release);
+    m_nNextSlot = (m_nNextSlot + 1) % kAudioSlotCount;
 }
 
 void SoundPath::close() {
@@ -123,13 +204,14 @@ void SoundPath::close() {
         std::lock_guard lock(g_soundDeviceLock);
         SDL_CloseAudio();  // the callback has stopped when this returns
         SDL_Quit();
-        g_audioLen.store(0, std::memory_order_release);
-        g_audioPos.store(nullptr, std::memory_order_relaxed);
-        g_audioChunk.store(nullptr, std::memory_order_relaxed);
+        clearAudioSlots();
         m_bSoundOpen = false;
+        m_bDeviceStarted = false;
     }
     m_resampler.reset();
-    m_outputBuffer.reset();
+    m_pLastChunk = nullptr;
+    for (AvBufferPtr<std::uint8_t>& buffer : m_outputBuffers)
+        buffer.reset();
     // SDL keeps its error texts per thread; a play thread is not SDL's own, so what SDL kept
     // for it is released here (on the run's thread, where close is called).
     if (m_bTriedDevice) {

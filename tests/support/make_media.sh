@@ -18,6 +18,9 @@ gen_av48() { ff -f lavfi -i testsrc2=size=320x240:rate=25 -f lavfi -i sine=frequ
   -t 4 "${x264[@]}" -c:a aac -ac 2 -ar 48000 -b:a 128k -f mp4 "$1"; }
 gen_av8k() { ff -f lavfi -i testsrc2=size=320x240:rate=25 -f lavfi -i sine=frequency=440:sample_rate=8000 \
   -t 4 "${x264[@]}" -c:a aac -ac 1 -ar 8000 -f mp4 "$1"; }
+gen_tone() { # gen_tone RATE CHANNELS ENCODER FORMAT OUT: 4 s of video with a 440 Hz tone
+  ff -f lavfi -i testsrc2=size=320x240:rate=25 -f lavfi -i sine=frequency=440:sample_rate="$1" \
+    -t 4 "${x264[@]}" -c:a "$3" -ac "$2" -ar "$1" -b:a 128k -f "$4" "$5"; }
 gen_video_only() { ff -f lavfi -i testsrc2=size=352x288:rate=25 -t 4 "${x264[@]}" -f mp4 "$1"; }
 gen_audio_only() { ff -f lavfi -i sine=frequency=440:sample_rate=48000 -t 3 -c:a aac -f mp4 "$1"; }
 gen_two_video() { ff -f lavfi -i testsrc2=size=160x120:rate=25 -f lavfi -i testsrc=size=320x200:rate=25 -t 3 \
@@ -41,6 +44,13 @@ gen_text() { printf 'this is not a media file\n%.0s' {1..200} > "$1"; }
 
 make av_aac48.mp4 gen_av48
 make av_mono8k.mp4 gen_av8k
+# Sample rates whose frames do not fill whole device buffers once converted to 48000 Hz.
+make av_aac44.mp4 gen_tone 44100 2 aac mp4
+make av_aac32.mp4 gen_tone 32000 2 aac mp4
+make av_aac22.mp4 gen_tone 22050 2 aac mp4
+make av_mp3_48.mp4 gen_tone 48000 2 libmp3lame mp4
+make av_mp3_44.mp4 gen_tone 44100 2 libmp3lame mp4
+make av_opus20ms.mkv gen_tone 48000 2 libopus matroska  # 20 ms frames, shorter than a buffer
 make video_only.mp4 gen_video_only
 make audio_only.mp4 gen_audio_only
 make two_video.mp4 gen_two_video

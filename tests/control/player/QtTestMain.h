@@ -8,22 +8,24 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <chrono>
 #include <functional>
+#include <thread>
 
 namespace testsupport {
 
-// Processes events until pred() holds or timeoutMs passes; returns pred(). A costly pred()
-// (one that starts programs, say) is asked at most every pollMs.
-inline bool waitUntil(const std::function<bool()>& pred, int timeoutMs, int pollMs = 0) {
+// Processes events until pred() holds or timeoutMs passes; returns pred(). Between looks it
+// processes what has arrived and then rests pollMs (at least 1 ms), so that the wait leaves the
+// processor to the threads it waits for; a costly pred() (one that starts programs, say) wants
+// a longer pollMs.
+inline bool waitUntil(const std::function<bool()>& pred, int timeoutMs, int pollMs = 1) {
     QElapsedTimer timer;
     timer.start();
     while (!pred()) {
         if (timer.elapsed() > timeoutMs)
             return pred();
-        const qint64 next = timer.elapsed() + pollMs;
-        do
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        while (timer.elapsed() < next);
+        QCoreApplication::processEvents(QEventLoop::AllEvents);
+        std::this_thread::sleep_for(std::chrono::milliseconds(std::max(pollMs, 1)));
     }
     return true;
 }
