@@ -10,10 +10,22 @@ namespace zelplay {
 
 namespace {
 
-// Bilinear with swscale's fast horizontal pass: the cheapest filter that still averages
-// neighbours when a window is smaller than the picture.
-constexpr int kScaleFlags = SWS_FAST_BILINEAR;
+// What is left after halving is less than a factor of two down, or scaling up: bilinear.
+constexpr int kScaleFlags = SWS_BILINEAR;
 constexpr int kFixedOne = 1 << 16;
+
+// dst (width/2 x height/2) = rounded means of the 2 x 2 blocks of src.
+void halvePlane(const uint8_t* src, int width, int height, uint8_t* dst) {
+    const int outWidth = width / 2, outHeight = height / 2;
+    for (int y = 0; y < outHeight; ++y) {
+        const uint8_t* a = src + static_cast<size_t>(2 * y) * static_cast<size_t>(width);
+        const uint8_t* b = a + width;
+        uint8_t* out = dst + static_cast<size_t>(y) * static_cast<size_t>(outWidth);
+        for (int x = 0; x < outWidth; ++x) {
+            out[x] = static_cast<uint8_t>((a[2 * x] + a[2 * x + 1] + b[2 * x] + b[2 * x + 1] + 2) >> 2);
+        }
+    }
+}
 
 }  // namespace
 
@@ -41,9 +53,29 @@ SwsContext* SoftwareScaler::contextFor(Cached& cache, const Key& key) {
     return cache.context;
 }
 
-bool SoftwareScaler::yuvToRgb(const Picture& picture, const RgbBuffer& dst) {
-    if (picture.empty() || dst.data == nullptr || dst.width <= 0 || dst.height <= 0)
+const Picture& SoftwareScaler::reduceFor(const Picture& picture, int width, int height) {
+    const Picture* current = &picture;
+    for (int step = 0;; step ^= 1) {
+        const int w = current->width, h = current->height;
+        // Halving keeps the chroma planes whole only for sizes that are multiples of 4.
+        if (2 * width > w || 2 * height > h || w % 4 != 0 || h % 4 != 0)
+            return *current;
+        Picture& half = halves_[step];
+        half.width = w / 2;
+        half.height = h / 2;
+        half.planes.resize(half.lumaBytes() + 2 * half.chromaBytes());
+        halvePlane(current->y(), w, h, half.planes.data());
+        halvePlane(current->v(), w / 2, h / 2, half.planes.data() + half.lumaBytes());
+        halvePlane(current->u(), w / 2, h / 2,
+                   half.planes.data() + half.lumaBytes() + half.chromaBytes());
+        current = &half;
+    }
+}
+
+bool SoftwareScaler::yuvToRgb(const Picture& whole, const RgbBuffer& dst) {
+    if (whole.empty() || dst.data == nullptr || dst.width <= 0 || dst.height <= 0)
         return false;
+    const Picture& picture = reduceFor(whole, dst.width, dst.height);
     SwsContext* ctx = contextFor(yuv_, {picture.width, picture.height, dst.width, dst.height,
                                         AV_PIX_FMT_YUV420P, dst.format});
     if (ctx == nullptr)

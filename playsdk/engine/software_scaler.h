@@ -3,6 +3,11 @@
 // output is full-range RGB. The contexts are cached: a new one is made only when a size
 // or a format changes, never per picture.
 //
+// A window at most half the picture's size (the usual case on a video wall) first gets the
+// picture halved by 2 x 2 averages, as often as that holds: far cheaper than swscale's
+// filters over every source pixel, and what a bilinear filter gives at exactly half. The
+// rest of the scaling and the conversion are swscale's.
+//
 // Thread contract: one object per render thread; not shared.
 #pragma once
 
@@ -12,11 +17,11 @@ extern "C" {
 
 #include <cstdint>
 
+#include "picture_slot.h"
+
 struct SwsContext;
 
 namespace zelplay {
-
-struct Picture;
 
 // A packed RGB destination (or source) in memory.
 struct RgbBuffer {
@@ -53,8 +58,11 @@ class SoftwareScaler {
         Key key;
     };
     SwsContext* contextFor(Cached& cache, const Key& key);
+    // The picture halved while dst stays at most half of it; the picture itself otherwise.
+    const Picture& reduceFor(const Picture& picture, int width, int height);
 
     Cached yuv_;
+    Picture halves_[2];  // reduction steps, reused from picture to picture
     Cached rgb_;
     int contextsMade_ = 0;
 };

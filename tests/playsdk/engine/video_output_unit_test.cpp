@@ -114,8 +114,26 @@ TEST(SoftwareScaler, MakesAContextOnlyWhenASizeChanges) {
     EXPECT_EQ(scaler.contextsMade(), 1);
     convert(scaler, p, 48, 24);  // the window was resized
     EXPECT_EQ(scaler.contextsMade(), 2);
-    convert(scaler, flatPicture(128, 64, 1, 2, 3), 48, 24);  // a new picture size
+    convert(scaler, flatPicture(80, 40, 1, 2, 3), 48, 24);  // a new picture size
     EXPECT_EQ(scaler.contextsMade(), 3);
+}
+
+TEST(SoftwareScaler, AWindowAQuarterOfThePictureAveragesItsPixels) {
+    // Columns alternately black and white: averaged they are mid grey, not one or the other.
+    Picture p = flatPicture(64, 32, 16, 128, 128);
+    for (int y = 0; y < 32; ++y)
+        for (int x = 1; x < 64; x += 2)
+            p.planes[static_cast<size_t>(y * 64 + x)] = 235;
+    SoftwareScaler scaler;
+    for (const Bgr0& px : convert(scaler, p, 16, 8)) {
+        EXPECT_NEAR(px.r, 128, 3);
+        EXPECT_NEAR(px.g, 128, 3);
+        EXPECT_NEAR(px.b, 128, 3);
+    }
+    // Halving the picture twice does not disturb the colours.
+    const Bgr0 red = convert(scaler, flatPicture(64, 32, 81, 90, 240), 16, 8)[20];
+    EXPECT_GE(red.r, 250);
+    EXPECT_LE(red.g + red.b, 8);
 }
 
 TEST(VideoBackendNames, ParseTheEnvironmentsWordsAndNothingElse) {
