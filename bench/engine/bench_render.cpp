@@ -115,9 +115,9 @@ std::unique_ptr<Child> startXvfb() {
     int fds[2];
     if (pipe(fds) != 0)
         return nullptr;
-    auto x = std::make_unique<Child>(std::vector<std::string>{
-        "Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0", "1920x1080x24", "-nolisten",
-        "tcp", "-noreset"});
+    auto x = std::make_unique<Child>(
+        std::vector<std::string>{"Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0",
+                                 "1920x1080x24", "-nolisten", "tcp", "-noreset"});
     close(fds[1]);
     std::string number;
     pollfd p{fds[0], POLLIN, 0};
@@ -132,8 +132,8 @@ std::unique_ptr<Child> startXvfb() {
 }
 
 struct Figure {
-    double cpu = 0;       // seconds of CPU in the measured span
-    double serverCpu = 0; // of the X server
+    double cpu = 0;        // seconds of CPU in the measured span
+    double serverCpu = 0;  // of the X server
     double pictures = 0;
     double perPictureMs() const { return pictures > 0 ? cpu * 1000 / pictures : 0; }
     double serverPerPictureMs() const { return pictures > 0 ? serverCpu * 1000 / pictures : 0; }
@@ -171,10 +171,10 @@ Figure ports(const std::vector<Unit>& units, int count, double seconds, pid_t se
     std::vector<ZELPLAY_PORT> handles(static_cast<size_t>(count));
     for (int i = 0; i < count; ++i) {
         const int screen = DefaultScreen(dpy);
-        const Window w = XCreateSimpleWindow(
-            dpy, RootWindow(dpy, screen), (i % 5) * (kWindowWidth + 4),
-            (i / 5) * (kWindowHeight + 4), kWindowWidth, kWindowHeight, 0,
-            BlackPixel(dpy, screen), BlackPixel(dpy, screen));
+        const Window w =
+            XCreateSimpleWindow(dpy, RootWindow(dpy, screen), (i % 5) * (kWindowWidth + 4),
+                                (i / 5) * (kWindowHeight + 4), kWindowWidth, kWindowHeight, 0,
+                                BlackPixel(dpy, screen), BlackPixel(dpy, screen));
         XMapWindow(dpy, w);
         windows.push_back(w);
     }
@@ -250,10 +250,11 @@ Figure peers(const std::vector<std::vector<std::string>>& commands, double secon
 }
 
 void print(const char* name, const Figure& f, const Figure& base) {
-    std::printf("%-34s %8.0f pictures  %6.2f s CPU  %6.3f ms/picture  x%5.2f of decode-only  "
-                "(X server %6.3f ms/picture)\n",
-                name, f.pictures, f.cpu, f.perPictureMs(), f.perPictureMs() / base.perPictureMs(),
-                f.serverPerPictureMs());
+    std::printf(
+        "%-34s %8.0f pictures  %6.2f s CPU  %6.3f ms/picture  x%5.2f of decode-only  "
+        "(X server %6.3f ms/picture)\n",
+        name, f.pictures, f.cpu, f.perPictureMs(), f.perPictureMs() / base.perPictureMs(),
+        f.serverPerPictureMs());
 }
 
 }  // namespace
@@ -285,8 +286,8 @@ int main(int argc, char** argv) {
             out.write(reinterpret_cast<const char*>(u.bytes.data()),
                       static_cast<std::streamsize>(u.bytes.size()));
     }
-    const std::string mux = "ffmpeg -hide_banner -loglevel error -nostdin -y -r 25 -i " + h264 +
-                            " -c copy " + mp4;
+    const std::string mux =
+        "ffmpeg -hide_banner -loglevel error -nostdin -y -r 25 -i " + h264 + " -c copy " + mp4;
     if (std::system(mux.c_str()) != 0)
         return 2;
 
@@ -303,11 +304,11 @@ int main(int argc, char** argv) {
                        "video/x-raw,width=" + std::to_string(kWindowWidth) +
                            ",height=" + std::to_string(kWindowHeight),
                        "!", "ximagesink"});
-        mpv.push_back({"mpv", "--no-config", "--really-quiet", "--no-terminal", "--vo=x11",
-                       "--hwdec=no", "--vd-lavc-threads=1", "--no-audio", "--osc=no",
-                       "--geometry=" + std::to_string(kWindowWidth) + "x" +
-                           std::to_string(kWindowHeight),
-                       mp4});
+        mpv.push_back(
+            {"mpv", "--no-config", "--really-quiet", "--no-terminal", "--vo=x11", "--hwdec=no",
+             "--vd-lavc-threads=1", "--no-audio", "--osc=no",
+             "--geometry=" + std::to_string(kWindowWidth) + "x" + std::to_string(kWindowHeight),
+             mp4});
     }
     const Figure g = peers(gst, seconds, server);
     const Figure m = peers(mpv, seconds, server);

@@ -48,9 +48,9 @@ class PictureSlot {
 
   private:
     std::mutex slotLock_;
-    Picture pending_;   // guarded by slotLock_
-    bool full_ = false; // guarded by slotLock_
-    int wakeFd_ = -1;   // an eventfd; written after each offer and notify
+    Picture pending_;    // guarded by slotLock_
+    bool full_ = false;  // guarded by slotLock_
+    int wakeFd_ = -1;    // an eventfd; written after each offer and notify
 };
 
 }  // namespace zelplay

@@ -138,8 +138,8 @@ class PlayPort {
     std::atomic<uint32_t> playedTime_{0};
 
     std::mutex stateLock_;
-    uintptr_t window_ = 0;                // guarded by stateLock_
-    int displayDevice_ = 0;               // guarded by stateLock_
+    uintptr_t window_ = 0;   // guarded by stateLock_
+    int displayDevice_ = 0;  // guarded by stateLock_
     // Set up and torn down under stateLock_; present from the decode path; the draw
     // callback is the output's own to guard (its render thread calls it).
     std::unique_ptr<VideoOutput> video_;

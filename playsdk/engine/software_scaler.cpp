@@ -22,7 +22,8 @@ void halvePlane(const uint8_t* src, int width, int height, uint8_t* dst) {
         const uint8_t* b = a + width;
         uint8_t* out = dst + static_cast<size_t>(y) * static_cast<size_t>(outWidth);
         for (int x = 0; x < outWidth; ++x) {
-            out[x] = static_cast<uint8_t>((a[2 * x] + a[2 * x + 1] + b[2 * x] + b[2 * x + 1] + 2) >> 2);
+            out[x] =
+                static_cast<uint8_t>((a[2 * x] + a[2 * x + 1] + b[2 * x] + b[2 * x + 1] + 2) >> 2);
         }
     }
 }
@@ -38,9 +39,9 @@ SwsContext* SoftwareScaler::contextFor(Cached& cache, const Key& key) {
     if (cache.context != nullptr && cache.key == key)
         return cache.context;
     sws_freeContext(cache.context);
-    cache.context = sws_getContext(key.srcWidth, key.srcHeight, key.srcFormat, key.dstWidth,
-                                   key.dstHeight, key.dstFormat, kScaleFlags, nullptr, nullptr,
-                                   nullptr);
+    cache.context =
+        sws_getContext(key.srcWidth, key.srcHeight, key.srcFormat, key.dstWidth, key.dstHeight,
+                       key.dstFormat, kScaleFlags, nullptr, nullptr, nullptr);
     cache.key = key;
     if (cache.context == nullptr)
         return nullptr;
@@ -91,8 +92,8 @@ bool SoftwareScaler::yuvToRgb(const Picture& whole, const RgbBuffer& dst) {
 bool SoftwareScaler::rgbToRgb(const RgbBuffer& src, const RgbBuffer& dst) {
     if (src.data == nullptr || dst.data == nullptr || dst.width <= 0 || dst.height <= 0)
         return false;
-    SwsContext* ctx = contextFor(
-        rgb_, {src.width, src.height, dst.width, dst.height, src.format, dst.format});
+    SwsContext* ctx =
+        contextFor(rgb_, {src.width, src.height, dst.width, dst.height, src.format, dst.format});
     if (ctx == nullptr)
         return false;
     const uint8_t* const in[1] = {src.data};

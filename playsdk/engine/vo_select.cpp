@@ -33,8 +33,8 @@ const char* videoBackendName(VideoBackend backend) {
 VideoBackend videoBackendFromName(const char* name) {
     if (name == nullptr)
         return VideoBackend::Auto;
-    for (VideoBackend b : {VideoBackend::Xv, VideoBackend::Shm, VideoBackend::X11,
-                           VideoBackend::Null}) {
+    for (VideoBackend b :
+         {VideoBackend::Xv, VideoBackend::Shm, VideoBackend::X11, VideoBackend::Null}) {
         if (strcasecmp(name, videoBackendName(b)) == 0)
             return b;
     }

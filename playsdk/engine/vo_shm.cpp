@@ -30,9 +30,9 @@ class ShmDrawer final : public XImageDrawer {
 
 bool ShmDrawer::createImage(int width, int height) {
     Display* dpy = target_.display;
-    image_ = XShmCreateImage(dpy, target_.visual, static_cast<unsigned>(target_.depth), ZPixmap,
-                             nullptr, &segment_, static_cast<unsigned>(width),
-                             static_cast<unsigned>(height));
+    image_ =
+        XShmCreateImage(dpy, target_.visual, static_cast<unsigned>(target_.depth), ZPixmap, nullptr,
+                        &segment_, static_cast<unsigned>(width), static_cast<unsigned>(height));
     if (image_ == nullptr)
         return false;
     const size_t bytes = static_cast<size_t>(image_->bytes_per_line) * static_cast<size_t>(height);

@@ -66,8 +66,8 @@ class XvDrawer final : public PictureDrawer {
     XvImage* image_ = nullptr;
     XShmSegmentInfo segment_{};
     bool attached_ = false;
-    std::vector<char> pixels_;    // the image's data without shared memory
-    bool paintColourKey_ = false; // an overlay port that does not paint its key itself
+    std::vector<char> pixels_;     // the image's data without shared memory
+    bool paintColourKey_ = false;  // an overlay port that does not paint its key itself
     int colourKey_ = 0;
 };
 
@@ -98,8 +98,8 @@ bool XvDrawer::createImage(int width, int height) {
         image_ = XvShmCreateImage(dpy, port_, kYv12, nullptr, width, height, &segment_);
         if (image_ == nullptr)
             return false;
-        segment_.shmid = shmget(IPC_PRIVATE, static_cast<size_t>(image_->data_size),
-                                IPC_CREAT | 0600);
+        segment_.shmid =
+            shmget(IPC_PRIVATE, static_cast<size_t>(image_->data_size), IPC_CREAT | 0600);
         if (segment_.shmid < 0)
             return destroyImage(), false;
         segment_.shmaddr = static_cast<char*>(shmat(segment_.shmid, nullptr, 0));
@@ -179,7 +179,8 @@ bool XvDrawer::draw(const Picture& picture, int width, int height, const DrawOve
         XFillRectangle(dpy, target_.window, target_.gc, 0, 0, static_cast<unsigned>(width),
                        static_cast<unsigned>(height));
     }
-    const unsigned w = static_cast<unsigned>(picture.width), h = static_cast<unsigned>(picture.height);
+    const unsigned w = static_cast<unsigned>(picture.width),
+                   h = static_cast<unsigned>(picture.height);
     int status;
     if (useShm_) {
         status = XvShmPutImage(dpy, port_, target_.window, target_.gc, image_, 0, 0, w, h, 0, 0,

@@ -27,7 +27,8 @@ std::unique_ptr<X11Connection> X11Connection::open() {
     // libX11 1.8 makes itself thread-safe on load; the call keeps older ones safe too
     // (several render threads open and use connections at once).
     XInitThreads();
-    std::call_once(handlerInstalled, [] { previousHandler = XSetErrorHandler(libraryErrorHandler); });
+    std::call_once(handlerInstalled,
+                   [] { previousHandler = XSetErrorHandler(libraryErrorHandler); });
     Display* display = XOpenDisplay(nullptr);
     if (display == nullptr)
         return nullptr;
@@ -41,8 +42,7 @@ X11Connection::~X11Connection() {
     // Closing flushes what is still queued, so it stays registered until closed.
     XCloseDisplay(display_);
     std::lock_guard lock(connectionsLock);
-    connections.erase(std::remove(connections.begin(), connections.end(), this),
-                      connections.end());
+    connections.erase(std::remove(connections.begin(), connections.end(), this), connections.end());
 }
 
 X11Errors X11Connection::takeErrors() {

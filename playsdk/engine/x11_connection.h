@@ -18,9 +18,9 @@
 namespace zelplay {
 
 struct X11Errors {
-    int count = 0;             // errors since the last takeErrors()
-    unsigned char code = 0;    // the last one's error code (BadWindow, BadAccess, ...)
-    unsigned char request = 0; // and the major opcode of the request that caused it
+    int count = 0;              // errors since the last takeErrors()
+    unsigned char code = 0;     // the last one's error code (BadWindow, BadAccess, ...)
+    unsigned char request = 0;  // and the major opcode of the request that caused it
 };
 
 class X11Connection {

@@ -59,9 +59,9 @@ struct X11VideoOutput::Session {
     int x = 0, y = 0;           // its origin on the screen
     bool viewable = true;
     bool obscured = false;
-    bool gone = false;       // destroyed by its owner
+    bool gone = false;  // destroyed by its owner
     bool needsRedraw = false;
-    bool onDevice = true;    // the window's origin lies on the selected display device
+    bool onDevice = true;               // the window's origin lies on the selected display device
     std::vector<VideoBackend> untried;  // backends after the one in use
     VideoBackend backend = VideoBackend::Null;
     std::unique_ptr<PictureDrawer> drawer;
@@ -141,8 +141,7 @@ bool X11VideoOutput::selectDevice(int index) {
     return true;
 }
 
-bool X11VideoOutput::setup(SurfaceKind /*kind*/, uintptr_t window, int /*width*/,
-                           int /*height*/) {
+bool X11VideoOutput::setup(SurfaceKind /*kind*/, uintptr_t window, int /*width*/, int /*height*/) {
     // The picture's size is learnt from the pictures, on the render thread.
     teardown();
     if (window == 0 || window == kNoWindow)
@@ -161,8 +160,8 @@ bool X11VideoOutput::setup(SurfaceKind /*kind*/, uintptr_t window, int /*width*/
                 static_cast<unsigned long>(window));
         return false;
     }
-    s->target = {s->connection.get(), dpy, static_cast<Window>(window), attributes.visual,
-                 attributes.depth, nullptr};
+    s->target = {s->connection.get(), dpy,    static_cast<Window>(window), attributes.visual,
+                 attributes.depth,    nullptr};
     s->width = attributes.width;
     s->height = attributes.height;
     s->viewable = attributes.map_state == IsViewable;
@@ -288,8 +287,8 @@ void X11VideoOutput::handleEvents(Session& s) {
             case MapNotify:
             case UnmapNotify: {
                 XWindowAttributes a{};
-                s.viewable = XGetWindowAttributes(dpy, s.target.window, &a) &&
-                             a.map_state == IsViewable;
+                s.viewable =
+                    XGetWindowAttributes(dpy, s.target.window, &a) && a.map_state == IsViewable;
                 s.needsRedraw = s.viewable;
                 break;
             }
@@ -307,8 +306,7 @@ void X11VideoOutput::handleEvents(Session& s) {
 }
 
 void X11VideoOutput::drawPicture(Session& s, bool refresh) {
-    if (s.gone || !s.viewable || s.obscured || s.width <= 0 || s.height <= 0 ||
-        s.current.empty())
+    if (s.gone || !s.viewable || s.obscured || s.width <= 0 || s.height <= 0 || s.current.empty())
         return;  // costs nothing while it cannot be seen
     DrawOver over;
     {
@@ -350,9 +348,9 @@ bool X11VideoOutput::leaveBackend(Session& s) {
     const VideoBackend failed = s.backend;
     const bool more = s.takeNextBackend();
     backend_.store(s.backend);
-    logLine("window 0x%lx: video output %s failed; %s %s", static_cast<unsigned long>(s.target.window),
-            videoBackendName(failed), more ? "now" : "nothing left after it:",
-            more ? videoBackendName(s.backend) : "");
+    logLine("window 0x%lx: video output %s failed; %s %s",
+            static_cast<unsigned long>(s.target.window), videoBackendName(failed),
+            more ? "now" : "nothing left after it:", more ? videoBackendName(s.backend) : "");
     return more;
 }
 

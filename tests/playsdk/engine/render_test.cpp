@@ -150,8 +150,8 @@ bool showsPicture(TestWindow& window, StreamPort& port, int timeoutMs = 15000) {
         },
         timeoutMs);
     if (!ok)
-        ADD_FAILURE() << "window " << window.width() << "x" << window.height()
-                      << " differs: mean " << last.meanAbs << ", far " << last.farShare;
+        ADD_FAILURE() << "window " << window.width() << "x" << window.height() << " differs: mean "
+                      << last.meanAbs << ", far " << last.farShare;
     return ok;
 }
 
@@ -168,7 +168,7 @@ RgbImage crop(const RgbImage& image, int x, int y, int width, int height) {
 const std::vector<AccessUnit>& bars() {
     static testsupport::TempDir dir;
     static const std::vector<AccessUnit> units =
-        makeStillH264(dir.path().string(), "bars", "smptebars", 320, 240, 10, 5);
+        makeH264(dir.path().string(), 320, 240, 10, 5, {}, "smptebars");
     return units;
 }
 
@@ -199,13 +199,14 @@ TEST_P(ShownInWindow, MatchesThePictureScaledToTheWindowThroughResizesAndStopCle
     EXPECT_EQ(g_foreignErrors.load(), 0);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Backends, ShownInWindow,
-    testing::Combine(testing::Values(VideoBackend::Shm, VideoBackend::X11), testing::Values(0, 1)),
-    [](const auto& info) {
-        return std::string(zelplay::videoBackendName(std::get<0>(info.param))) + "_mode" +
-               std::to_string(std::get<1>(info.param));
-    });
+INSTANTIATE_TEST_SUITE_P(Backends, ShownInWindow,
+                         testing::Combine(testing::Values(VideoBackend::Shm, VideoBackend::X11),
+                                          testing::Values(0, 1)),
+                         [](const auto& info) {
+                             return std::string(
+                                        zelplay::videoBackendName(std::get<0>(info.param))) +
+                                    "_mode" + std::to_string(std::get<1>(info.param));
+                         });
 
 namespace {
 
@@ -243,7 +244,9 @@ TEST_P(DrawOver, TheCallbacksRectangleIsScaledWithThePictureAndClearingItRemoves
     TestWindow window(g_display, 30, 30, 640, 480);  // twice the picture
     StreamPort port(0);
     RedBox box;
-    ASSERT_EQ(ZelPlay_RigisterDrawFun(port.port(), &RedBox::draw, reinterpret_cast<ZELPLAY_USER>(&box)), 1);
+    ASSERT_EQ(
+        ZelPlay_RigisterDrawFun(port.port(), &RedBox::draw, reinterpret_cast<ZELPLAY_USER>(&box)),
+        1);
     ASSERT_TRUE(port.play(window.handle()));
     port.feed(bars());
     // The box covers (80, 80)-(240, 200) of the window; its inside, away from the edges.
@@ -256,8 +259,8 @@ TEST_P(DrawOver, TheCallbacksRectangleIsScaledWithThePictureAndClearingItRemoves
     const RgbImage ref = referenceImage(pic, 640, 480);
     const RgbImage right = crop(window.grab(), 320, 0, 320, 480);
     const RgbImage refRight = crop(ref, 320, 0, 320, 480);
-    EXPECT_TRUE(looksAlike(right, refRight)) << compare(right, refRight).meanAbs << " "
-                                             << compare(right, refRight).farShare;
+    EXPECT_TRUE(looksAlike(right, refRight))
+        << compare(right, refRight).meanAbs << " " << compare(right, refRight).farShare;
 
     // Once cleared, the callback is not called again and the next picture has no box.
     ASSERT_EQ(ZelPlay_RigisterDrawFun(port.port(), nullptr, 0), 1);
@@ -284,14 +287,15 @@ TEST(SixteenPorts, EachWindowShowsItsOwnStream) {
         char name[16];
         std::snprintf(name, sizeof name, "0x%02X%02X%02X", c.r, c.g, c.b);
         streams[i].colour = c;
-        streams[i].units = makeStillH264(dir.path().string(), "c" + std::to_string(i),
-                                         std::string("color=c=") + name, 160, 112, 6, 3);
+        streams[i].units =
+            makeH264(dir.path().string(), 160, 112, 6, 3, {}, std::string("color=c=") + name);
         ASSERT_EQ(streams[i].units.size(), 6u);
     }
     std::vector<std::unique_ptr<TestWindow>> windows;
     std::vector<std::unique_ptr<StreamPort>> ports;
     for (int i = 0; i < 16; ++i) {
-        windows.push_back(std::make_unique<TestWindow>(g_display, (i % 4) * 180, (i / 4) * 140, 160, 120));
+        windows.push_back(
+            std::make_unique<TestWindow>(g_display, (i % 4) * 180, (i / 4) * 140, 160, 120));
         ports.push_back(std::make_unique<StreamPort>(i % 2));  // half real-time, half buffered
         ASSERT_TRUE(ports[i]->play(windows[i]->handle()));
     }
@@ -425,7 +429,8 @@ TEST(BackendChoice, TheEnvironmentForcesThePlainAndTheNullOutputs) {
         setenv("ZELPLAY_VIDEO_OUTPUT", "x11", 1);
         StreamPort port(0);
         ASSERT_TRUE(port.play(window.handle()));
-        EXPECT_NE(firstLogLine(log).find("video output x11"), std::string::npos) << firstLogLine(log);
+        EXPECT_NE(firstLogLine(log).find("video output x11"), std::string::npos)
+            << firstLogLine(log);
         port.feed(bars());
         EXPECT_TRUE(showsPicture(window, port));
         EXPECT_EQ(ZelPlay_Stop(port.port()), 1);

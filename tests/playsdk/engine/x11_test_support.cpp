@@ -8,8 +8,6 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
-#include <fstream>
-#include <iterator>
 #include <thread>
 
 namespace enginetest {
@@ -29,9 +27,9 @@ XvfbServer::XvfbServer() {
     if (pipe(fds) != 0)
         return;
     // Xvfb writes the display number it took to the descriptor, once it accepts clients.
-    process_ = std::make_unique<testsupport::ChildProcess>(std::vector<std::string>{
-        "Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0", "1280x1024x24", "-nolisten",
-        "tcp", "-noreset"});
+    process_ = std::make_unique<testsupport::ChildProcess>(
+        std::vector<std::string>{"Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0",
+                                 "1280x1024x24", "-nolisten", "tcp", "-noreset"});
     close(fds[1]);
     std::string number;
     pollfd p{fds[0], POLLIN, 0};
@@ -162,7 +160,9 @@ RgbImage referenceImage(const Yv12& pic, int width, int height) {
             const double fx = sx - x0;
             double c[3];
             for (int k = 0; k < 3; ++k) {
-                auto at = [&](int xx, int yy) { return rgb[static_cast<size_t>((yy * w + xx) * 3 + k)]; };
+                auto at = [&](int xx, int yy) {
+                    return rgb[static_cast<size_t>((yy * w + xx) * 3 + k)];
+                };
                 c[k] = (1 - fy) * ((1 - fx) * at(x0, y0) + fx * at(x1, y0)) +
                        fy * ((1 - fx) * at(x0, y1) + fx * at(x1, y1));
             }
@@ -202,25 +202,6 @@ bool isBlack(const RgbImage& image) {
         return false;
     return std::all_of(image.pixels.begin(), image.pixels.end(),
                        [](const Rgb& p) { return p.r < 8 && p.g < 8 && p.b < 8; });
-}
-
-std::vector<AccessUnit> makeStillH264(const std::string& folder, const std::string& name,
-                                      const std::string& source, int width, int height,
-                                      int frames, int gop) {
-    const std::string out = folder + "/" + name + ".h264";
-    const std::string size = std::to_string(width) + "x" + std::to_string(height);
-    const std::vector<std::string> argv = {
-        "ffmpeg", "-hide_banner", "-loglevel", "error", "-nostdin", "-y", "-f", "lavfi", "-i",
-        source + (source.find('=') == std::string::npos ? "=" : ":") + "size=" + size + ":rate=25", "-frames:v", std::to_string(frames), "-c:v",
-        "libx264", "-preset", "ultrafast", "-pix_fmt", "yuv420p", "-bf", "0", "-g",
-        std::to_string(gop), "-threads", "1", "-x264-params", "repeat-headers=1:scenecut=0",
-        "-f", "h264", out};
-    if (testsupport::runCommand(argv, 60000) != 0)
-        return {};
-    std::ifstream in(out, std::ios::binary);
-    std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)),
-                               std::istreambuf_iterator<char>());
-    return splitAccessUnits(bytes);
 }
 
 }  // namespace enginetest

@@ -75,19 +75,13 @@ struct Yv12 {
 RgbImage referenceImage(const Yv12& picture, int width, int height);
 
 struct Difference {
-    double meanAbs = 0;     // per channel, over every pixel
-    double farShare = 0;    // share of pixels with a channel more than 48 off
+    double meanAbs = 0;   // per channel, over every pixel
+    double farShare = 0;  // share of pixels with a channel more than 48 off
 };
 Difference compare(const RgbImage& a, const RgbImage& b);
 // Whether two images agree as a scaled picture does with its reference.
 bool looksAlike(const RgbImage& shown, const RgbImage& reference);
 // Whether every pixel is (nearly) black.
 bool isBlack(const RgbImage& image);
-
-// A still stream: frames of the lavfi source (e.g. "smptebars", "color=c=red") at
-// width x height, key frame every gop frames, parameter sets before each.
-std::vector<AccessUnit> makeStillH264(const std::string& folder, const std::string& name,
-                                      const std::string& source, int width, int height,
-                                      int frames, int gop);
 
 }  // namespace enginetest
