@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <mutex>
 
+#include "library_log.h"
 #include "x11_renderer.h"
 
 namespace zelplay {
@@ -57,8 +58,10 @@ std::unique_ptr<VideoOutput> createVideoOutput() {
             return testFactory();
     }
     const VideoBackend backend = videoBackendFromEnvironment();
-    if (backend == VideoBackend::Null)
+    if (backend == VideoBackend::Null) {
+        logLine("video output null (ZELPLAY_VIDEO_OUTPUT=null): pictures are decoded, not shown");
         return createNullVideoOutput();
+    }
     return std::make_unique<X11VideoOutput>(backend);
 }
 

@@ -158,6 +158,9 @@ ZELPLAY_API int32_t ZelPlay_SetDecCallBack(ZELPLAY_PORT port, ZELPLAY_DEC_CALLBA
                                            ZELPLAY_USER user);
 ZELPLAY_API int32_t ZelPlay_RigisterSEICallBack(ZELPLAY_PORT port, ZELPLAY_SEI_CALLBACK callback,
                                                 ZELPLAY_USER user);
+/* When it returns, the previous draw callback is no longer running and is not called again;
+ * so it waits for a draw in progress, and must not be called while holding a lock that the
+ * callback takes. */
 ZELPLAY_API int32_t ZelPlay_RigisterDrawFun(ZELPLAY_PORT port, ZELPLAY_DRAW_CALLBACK callback,
                                             ZELPLAY_USER user);
 

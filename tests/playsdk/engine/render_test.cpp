@@ -438,7 +438,9 @@ TEST(BackendChoice, TheEnvironmentForcesThePlainAndTheNullOutputs) {
     }
     {
         setenv("ZELPLAY_VIDEO_OUTPUT", "null", 1);
+        std::remove(log.c_str());
         StreamPort port(0);
+        EXPECT_NE(firstLogLine(log).find("video output null"), std::string::npos);
         ASSERT_TRUE(port.play(window.handle()));
         port.feed(bars());
         Yv12 pic;
