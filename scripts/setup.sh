@@ -18,6 +18,8 @@ PACKAGES=(
   gstreamer1.0-rtsp gir1.2-gst-rtsp-server-1.0 python3-gi gstreamer1.0-tools
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-bad
   gstreamer1.0-plugins-ugly gstreamer1.0-libav
+  # peers the render benchmark measures against
+  gstreamer1.0-x mpv
 )
 
 missing=()

@@ -4,6 +4,7 @@
 #include <exception>
 #include <new>
 
+#include "display_devices.h"
 #include "port_table.h"
 #include "zelplay/play.h"
 
@@ -146,6 +147,18 @@ ZELPLAY_API int32_t ZelPlay_RigisterDrawFun(ZELPLAY_PORT port, ZELPLAY_DRAW_CALL
                                             ZELPLAY_USER user) {
     return withPort<int32_t>(port, 0,
                              [&](PlayPort& p) { return p.setDrawCallback(callback, user); });
+}
+
+ZELPLAY_API int32_t ZelPlay_GetDDrawDeviceTotalNums(void) {
+    try {
+        return zelplay::displayDeviceCount();
+    } catch (...) {
+        return 0;
+    }
+}
+
+ZELPLAY_API int32_t ZelPlay_SetDDrawDevice(ZELPLAY_PORT port, int32_t index) {
+    return withPort<int32_t>(port, 0, [&](PlayPort& p) { return p.setDisplayDevice(index); });
 }
 
 ZELPLAY_API int32_t ZelPlay_SetColor(ZELPLAY_PORT port, int32_t brightness, int32_t contrast,

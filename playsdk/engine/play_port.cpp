@@ -372,8 +372,17 @@ int32_t PlayPort::setSeiCallback(ZELPLAY_SEI_CALLBACK callback, ZELPLAY_USER use
 }
 
 int32_t PlayPort::setDrawCallback(ZELPLAY_DRAW_CALLBACK callback, ZELPLAY_USER user) {
-    std::lock_guard state(stateLock_);
+    // Not under stateLock_: ZelPlay_Stop holds it while it waits for the render thread,
+    // which may be inside the old callback.
     video_->setDrawCallback(callback, handle(), user);
+    return 1;
+}
+
+int32_t PlayPort::setDisplayDevice(int32_t index) {
+    std::lock_guard state(stateLock_);
+    displayDevice_ = index;
+    if (!video_->selectDevice(index))
+        return setError(ZELPLAY_ERR_ARGUMENT), 0;
     return 1;
 }
 

@@ -89,6 +89,7 @@ class PlayPort {
     int32_t setDecodeCallback(ZELPLAY_DEC_CALLBACK callback, ZELPLAY_USER user);
     int32_t setSeiCallback(ZELPLAY_SEI_CALLBACK callback, ZELPLAY_USER user);
     int32_t setDrawCallback(ZELPLAY_DRAW_CALLBACK callback, ZELPLAY_USER user);
+    int32_t setDisplayDevice(int32_t index);
     int32_t setColour(int32_t brightness, int32_t contrast, int32_t saturation, int32_t hue);
     int32_t getColour(int32_t* brightness, int32_t* contrast, int32_t* saturation, int32_t* hue);
 
@@ -137,9 +138,11 @@ class PlayPort {
     std::atomic<uint32_t> playedTime_{0};
 
     std::mutex stateLock_;
-    uintptr_t window_ = 0;                // guarded by stateLock_
-    int displayDevice_ = 0;               // guarded by stateLock_
-    std::unique_ptr<VideoOutput> video_;  // set up under stateLock_; present from the decode path
+    uintptr_t window_ = 0;   // guarded by stateLock_
+    int displayDevice_ = 0;  // guarded by stateLock_
+    // Set up and torn down under stateLock_; present from the decode path; the draw
+    // callback is the output's own to guard (its render thread calls it).
+    std::unique_ptr<VideoOutput> video_;
 
     // The decode path (stateLock_ in mode 0, queueLock_ in mode 1).
     uint32_t lastSequence_ = 0;

@@ -24,8 +24,4 @@ std::unique_ptr<VideoOutput> createNullVideoOutput() {
     return std::make_unique<NullVideoOutput>();
 }
 
-std::unique_ptr<VideoOutput> createVideoOutput() {
-    return createNullVideoOutput();
-}
-
 }  // namespace zelplay

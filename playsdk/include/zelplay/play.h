@@ -106,7 +106,11 @@ typedef void (*ZELPLAY_DEC_CALLBACK)(ZELPLAY_PORT port, const uint8_t* data, int
 /* One SEI user data record of a video frame about to be decoded; the result is ignored. */
 typedef int32_t (*ZELPLAY_SEI_CALLBACK)(ZELPLAY_PORT port, const ZELPLAY_SEI_RECORD* record,
                                         uint32_t timeStampMs, ZELPLAY_USER user);
-/* Drawing over a picture just drawn; context is the video output's drawing context. */
+/* Drawing over each picture shown: context is a cairo_t* on the picture at its own size
+ * (picture coordinates, origin top left), before it is scaled to the window; what the
+ * callback draws is shown over the picture. It runs on the port's render thread. With a
+ * draw callback set, a port that shows its pictures through XVideo takes the software (RGB)
+ * path instead, since the adaptor's output cannot be drawn on. */
 typedef void (*ZELPLAY_DRAW_CALLBACK)(ZELPLAY_PORT port, void* context, ZELPLAY_USER user);
 
 ZELPLAY_BEGIN_DECLS
@@ -122,8 +126,17 @@ ZELPLAY_API int32_t ZelPlay_SetPlayMode(ZELPLAY_PORT port, int32_t mode);
 ZELPLAY_API int32_t ZelPlay_SetDelayTime(ZELPLAY_PORT port, int32_t seconds, int32_t reserved);
 ZELPLAY_API int32_t ZelPlay_OpenStream(ZELPLAY_PORT port, uint32_t bufferBytes);
 ZELPLAY_API int32_t ZelPlay_Close(ZELPLAY_PORT port);
-/* window: an X11 window id, or 0 to decode without drawing. */
+/* window: an X11 window id on the display named by $DISPLAY, or 0 to decode without
+ * drawing. Pictures are scaled to the window's size, which is followed as it changes; the
+ * library draws through connections of its own with the first video output that works
+ * (XVideo, MIT-SHM, plain XPutImage; ZELPLAY_VIDEO_OUTPUT=xv|shm|x11|null forces the first
+ * one tried) and says in its log (standard error, or the file named by ZELPLAY_LOG) which
+ * one a window took. At the first ZelPlay_Play with a window the library installs an Xlib
+ * error handler that keeps errors on its own connections (a window destroyed while a port
+ * draws into it) and hands every other error to the handler installed before it; a
+ * handler installed later should do the same. */
 ZELPLAY_API int32_t ZelPlay_Play(ZELPLAY_PORT port, uintptr_t window);
+/* Stops play; the window is cleared (black, then its owner gets an Expose to repaint). */
 ZELPLAY_API int32_t ZelPlay_Stop(ZELPLAY_PORT port);
 
 /* Stream input. */
@@ -145,8 +158,17 @@ ZELPLAY_API int32_t ZelPlay_SetDecCallBack(ZELPLAY_PORT port, ZELPLAY_DEC_CALLBA
                                            ZELPLAY_USER user);
 ZELPLAY_API int32_t ZelPlay_RigisterSEICallBack(ZELPLAY_PORT port, ZELPLAY_SEI_CALLBACK callback,
                                                 ZELPLAY_USER user);
+/* When it returns, the previous draw callback is no longer running and is not called again;
+ * so it waits for a draw in progress, and must not be called while holding a lock that the
+ * callback takes. */
 ZELPLAY_API int32_t ZelPlay_RigisterDrawFun(ZELPLAY_PORT port, ZELPLAY_DRAW_CALLBACK callback,
                                             ZELPLAY_USER user);
+
+/* Display devices: entry 0 is the whole screen, then one per monitor that XRandR reports.
+ * The count is the number of monitors (entries minus one). A port whose window lies away
+ * from its device (its origin off the device's area) is drawn in software. */
+ZELPLAY_API int32_t ZelPlay_GetDDrawDeviceTotalNums(void);
+ZELPLAY_API int32_t ZelPlay_SetDDrawDevice(ZELPLAY_PORT port, int32_t index);
 
 /* Picture adjustment, each value 0..128, 64 neutral. */
 ZELPLAY_API int32_t ZelPlay_SetColor(ZELPLAY_PORT port, int32_t brightness, int32_t contrast,

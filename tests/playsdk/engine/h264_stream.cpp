@@ -9,39 +9,40 @@
 namespace enginetest {
 
 std::vector<AccessUnit> makeH264(const std::string& folder, int width, int height, int frames,
-                                 int gop, const std::string& extra) {
+                                 int gop, const std::string& extra, const std::string& source) {
     const std::string out =
         folder + "/stream_" + std::to_string(width) + "x" + std::to_string(height) + ".h264";
-    std::vector<std::string> argv = {
-        "ffmpeg",
-        "-hide_banner",
-        "-loglevel",
-        "error",
-        "-nostdin",
-        "-y",
-        "-f",
-        "lavfi",
-        "-i",
-        "testsrc2=size=" + std::to_string(width) + "x" + std::to_string(height) + ":rate=25",
-        "-frames:v",
-        std::to_string(frames),
-        "-c:v",
-        "libx264",
-        "-preset",
-        "ultrafast",
-        "-pix_fmt",
-        "yuv420p",
-        "-bf",
-        "0",
-        "-g",
-        std::to_string(gop),
-        "-threads",
-        "1",
-        "-x264-params",
-        "repeat-headers=1:scenecut=0" + extra,
-        "-f",
-        "h264",
-        out};
+    std::vector<std::string> argv = {"ffmpeg",
+                                     "-hide_banner",
+                                     "-loglevel",
+                                     "error",
+                                     "-nostdin",
+                                     "-y",
+                                     "-f",
+                                     "lavfi",
+                                     "-i",
+                                     source + (source.find('=') == std::string::npos ? "=" : ":") +
+                                         "size=" + std::to_string(width) + "x" +
+                                         std::to_string(height) + ":rate=25",
+                                     "-frames:v",
+                                     std::to_string(frames),
+                                     "-c:v",
+                                     "libx264",
+                                     "-preset",
+                                     "ultrafast",
+                                     "-pix_fmt",
+                                     "yuv420p",
+                                     "-bf",
+                                     "0",
+                                     "-g",
+                                     std::to_string(gop),
+                                     "-threads",
+                                     "1",
+                                     "-x264-params",
+                                     "repeat-headers=1:scenecut=0" + extra,
+                                     "-f",
+                                     "h264",
+                                     out};
     if (testsupport::runCommand(argv, 60000) != 0)
         return {};
     std::ifstream in(out, std::ios::binary);

@@ -14,9 +14,11 @@ struct AccessUnit {
 };
 
 // Encodes frames of a test pattern at width x height, 25 fps, key frame every gop frames,
-// parameter sets before every key frame, no B frames. Empty on failure.
+// parameter sets before every key frame, no B frames. Empty on failure. source is the
+// lavfi source with its options, if any ("smptebars", "color=c=red").
 std::vector<AccessUnit> makeH264(const std::string& folder, int width, int height, int frames,
-                                 int gop, const std::string& extra = {});
+                                 int gop, const std::string& extra = {},
+                                 const std::string& source = "testsrc2");
 
 // Splits an Annex B stream into access units (one slice per picture).
 std::vector<AccessUnit> splitAccessUnits(const std::vector<uint8_t>& stream);

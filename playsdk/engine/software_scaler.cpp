@@ -1,0 +1,106 @@
+#include "software_scaler.h"
+
+extern "C" {
+#include <libswscale/swscale.h>
+}
+
+#include "picture_slot.h"
+
+namespace zelplay {
+
+namespace {
+
+// What is left after halving is less than a factor of two down, or scaling up: bilinear.
+constexpr int kScaleFlags = SWS_BILINEAR;
+constexpr int kFixedOne = 1 << 16;
+
+// dst (width/2 x height/2) = rounded means of the 2 x 2 blocks of src.
+void halvePlane(const uint8_t* src, int width, int height, uint8_t* dst) {
+    const int outWidth = width / 2, outHeight = height / 2;
+    for (int y = 0; y < outHeight; ++y) {
+        const uint8_t* a = src + static_cast<size_t>(2 * y) * static_cast<size_t>(width);
+        const uint8_t* b = a + width;
+        uint8_t* out = dst + static_cast<size_t>(y) * static_cast<size_t>(outWidth);
+        for (int x = 0; x < outWidth; ++x) {
+            out[x] =
+                static_cast<uint8_t>((a[2 * x] + a[2 * x + 1] + b[2 * x] + b[2 * x + 1] + 2) >> 2);
+        }
+    }
+}
+
+}  // namespace
+
+SoftwareScaler::~SoftwareScaler() {
+    sws_freeContext(yuv_.context);
+    sws_freeContext(rgb_.context);
+}
+
+SwsContext* SoftwareScaler::contextFor(Cached& cache, const Key& key) {
+    if (cache.context != nullptr && cache.key == key)
+        return cache.context;
+    sws_freeContext(cache.context);
+    cache.context =
+        sws_getContext(key.srcWidth, key.srcHeight, key.srcFormat, key.dstWidth, key.dstHeight,
+                       key.dstFormat, kScaleFlags, nullptr, nullptr, nullptr);
+    cache.key = key;
+    if (cache.context == nullptr)
+        return nullptr;
+    ++contextsMade_;
+    if (key.srcFormat == AV_PIX_FMT_YUV420P) {
+        // BT.601, limited-range input; full-range RGB out.
+        const int* bt601 = sws_getCoefficients(SWS_CS_ITU601);
+        sws_setColorspaceDetails(cache.context, bt601, 0, bt601, 1, 0, kFixedOne, kFixedOne);
+    }
+    return cache.context;
+}
+
+const Picture& SoftwareScaler::reduceFor(const Picture& picture, int width, int height) {
+    const Picture* current = &picture;
+    for (int step = 0;; step ^= 1) {
+        const int w = current->width, h = current->height;
+        // Halving keeps the chroma planes whole only for sizes that are multiples of 4.
+        if (2 * width > w || 2 * height > h || w % 4 != 0 || h % 4 != 0)
+            return *current;
+        Picture& half = halves_[step];
+        half.width = w / 2;
+        half.height = h / 2;
+        half.planes.resize(half.lumaBytes() + 2 * half.chromaBytes());
+        halvePlane(current->y(), w, h, half.planes.data());
+        halvePlane(current->v(), w / 2, h / 2, half.planes.data() + half.lumaBytes());
+        halvePlane(current->u(), w / 2, h / 2,
+                   half.planes.data() + half.lumaBytes() + half.chromaBytes());
+        current = &half;
+    }
+}
+
+bool SoftwareScaler::yuvToRgb(const Picture& whole, const RgbBuffer& dst) {
+    if (whole.empty() || dst.data == nullptr || dst.width <= 0 || dst.height <= 0)
+        return false;
+    const Picture& picture = reduceFor(whole, dst.width, dst.height);
+    SwsContext* ctx = contextFor(yuv_, {picture.width, picture.height, dst.width, dst.height,
+                                        AV_PIX_FMT_YUV420P, dst.format});
+    if (ctx == nullptr)
+        return false;
+    // swscale's planes are Y, U, V; the picture keeps V before U.
+    const uint8_t* const src[3] = {picture.y(), picture.u(), picture.v()};
+    const int srcStride[3] = {picture.width, picture.width / 2, picture.width / 2};
+    uint8_t* const out[1] = {dst.data};
+    const int outStride[1] = {dst.stride};
+    return sws_scale(ctx, src, srcStride, 0, picture.height, out, outStride) == dst.height;
+}
+
+bool SoftwareScaler::rgbToRgb(const RgbBuffer& src, const RgbBuffer& dst) {
+    if (src.data == nullptr || dst.data == nullptr || dst.width <= 0 || dst.height <= 0)
+        return false;
+    SwsContext* ctx =
+        contextFor(rgb_, {src.width, src.height, dst.width, dst.height, src.format, dst.format});
+    if (ctx == nullptr)
+        return false;
+    const uint8_t* const in[1] = {src.data};
+    const int inStride[1] = {src.stride};
+    uint8_t* const out[1] = {dst.data};
+    const int outStride[1] = {dst.stride};
+    return sws_scale(ctx, in, inStride, 0, src.height, out, outStride) == dst.height;
+}
+
+}  // namespace zelplay
