@@ -39,11 +39,32 @@ void* allocate(size_t bytes) {
 
 }  // namespace
 
+// Every form of the global allocation functions, so that no pair mixes this allocator with
+// another.
 void* operator new(size_t bytes) {
     return allocate(bytes);
 }
 void* operator new[](size_t bytes) {
     return allocate(bytes);
+}
+void* operator new(size_t bytes, const std::nothrow_t&) noexcept {
+    try {
+        return allocate(bytes);
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+}
+void* operator new[](size_t bytes, const std::nothrow_t& tag) noexcept {
+    return operator new(bytes, tag);
+}
+void* operator new(size_t bytes, std::align_val_t align) {
+    const size_t a = static_cast<size_t>(align);
+    if (void* p = std::aligned_alloc(a, (bytes + a - 1) / a * a))
+        return p;
+    throw std::bad_alloc();
+}
+void* operator new[](size_t bytes, std::align_val_t align) {
+    return operator new(bytes, align);
 }
 void operator delete(void* p) noexcept {
     std::free(p);
@@ -55,6 +76,24 @@ void operator delete(void* p, size_t) noexcept {
     std::free(p);
 }
 void operator delete[](void* p, size_t) noexcept {
+    std::free(p);
+}
+void operator delete(void* p, const std::nothrow_t&) noexcept {
+    std::free(p);
+}
+void operator delete[](void* p, const std::nothrow_t&) noexcept {
+    std::free(p);
+}
+void operator delete(void* p, std::align_val_t) noexcept {
+    std::free(p);
+}
+void operator delete[](void* p, std::align_val_t) noexcept {
+    std::free(p);
+}
+void operator delete(void* p, size_t, std::align_val_t) noexcept {
+    std::free(p);
+}
+void operator delete[](void* p, size_t, std::align_val_t) noexcept {
     std::free(p);
 }
 
