@@ -29,6 +29,9 @@ const char* __lsan_default_suppressions() { return "leak:libfontconfig.so\n"; }
 const char* __tsan_default_suppressions() {
     return "race:QtPrivate::QSlotObject\n"
            "race:libQt6Core.so\n"
-           "called_from_lib:libQt6Gui.so\n";
+           "called_from_lib:libQt6Gui.so\n"
+           // pango sets fontconfig up on a thread of its own and hands the result over with
+           // GLib's futex-based locks, which the sanitizer does not see either.
+           "race:libfontconfig.so\n";
 }
 }
