@@ -118,7 +118,8 @@ std::optional<CaptionStrip> renderCaption(const std::string& text, int width, in
     const unsigned char* pixels = cairo_image_surface_get_data(surface.get());
     const int stride = cairo_image_surface_get_stride(surface.get());
     for (int row = 0; row < strip.height; ++row) {
-        const auto* in = reinterpret_cast<const uint32_t*>(pixels + static_cast<size_t>(row) * stride);
+        const auto* in =
+            reinterpret_cast<const uint32_t*>(pixels + static_cast<size_t>(row) * stride);
         uint8_t* out = strip.luma.data() + static_cast<size_t>(row) * static_cast<size_t>(width);
         for (int x = 0; x < width; ++x)
             out[x] = (in[x] & kWhite) == kWhite ? 255 : 0;

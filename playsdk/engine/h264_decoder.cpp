@@ -122,8 +122,7 @@ bool H264Decoder::copyPictureLocked(std::vector<uint8_t>& picture, bool cacheCop
 }
 
 bool H264Decoder::decode(const uint8_t* payload, size_t length, uint8_t frameType,
-                         std::vector<uint8_t>& picture, PictureSize& pictureSize,
-                         bool cacheCopy) {
+                         std::vector<uint8_t>& picture, PictureSize& pictureSize, bool cacheCopy) {
     if (payload == nullptr || length == 0 || length > UINT32_MAX)
         return false;
     std::lock_guard lock(decoderLock_);

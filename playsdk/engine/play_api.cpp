@@ -144,9 +144,8 @@ ZELPLAY_API int32_t ZelPlay_GetJPG(ZELPLAY_PORT port, const char* path, int32_t 
 }
 
 ZELPLAY_API int32_t ZelPlay_GetBMPWithTag(ZELPLAY_PORT port, const char* path, const char* tag) {
-    return withPort<int32_t>(port, 0, [&](PlayPort& p) {
-        return p.snapshot(path, SnapshotFormat::Bmp, 0, true, tag);
-    });
+    return withPort<int32_t>(
+        port, 0, [&](PlayPort& p) { return p.snapshot(path, SnapshotFormat::Bmp, 0, true, tag); });
 }
 
 ZELPLAY_API int32_t ZelPlay_GetJPGWithTag(ZELPLAY_PORT port, const char* path, int32_t quality,

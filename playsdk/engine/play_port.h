@@ -131,8 +131,8 @@ class PlayPort {
     // What the scheduler does with the head frame it takes out of the queue.
     enum class HeadAction { Nothing, ShowVideo, PlayAudio };
 
-    void closeLocked();  // needs decodeLock_ and stateLock_
-    void stopLocked();   // needs decodeLock_ and stateLock_
+    void closeLocked();             // needs decodeLock_ and stateLock_
+    void stopLocked();              // needs decodeLock_ and stateLock_
     void dropQueuedFramesLocked();  // needs queueLock_
     // Takes the head frame out when it is due (queueLock_ inside); its payload is copied to
     // queuedPayload_ for showing.

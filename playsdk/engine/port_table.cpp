@@ -80,7 +80,7 @@ void Scheduler::run(const std::atomic<bool>& runFlag) {
             }
         } catch (const std::bad_alloc&) {
             sleepMs = 1;  // no memory for the list of ports: try again shortly
-        }  // the references go before the sleep, so a freed port dies promptly
+        }                 // the references go before the sleep, so a freed port dies promptly
         if (progressed)
             continue;
         std::unique_lock lock(wakeLock_);

@@ -36,8 +36,7 @@ PlanarImage copyPicture(const PlanarView& picture) {
 }
 
 std::optional<PlanarImage> composeTagged(const PlanarView& picture, const std::string& tag) {
-    const std::optional<CaptionStrip> strip =
-        renderCaption(tag, picture.width, picture.height / 3);
+    const std::optional<CaptionStrip> strip = renderCaption(tag, picture.width, picture.height / 3);
     if (!strip)
         return std::nullopt;
     PlanarImage tagged;

@@ -10,7 +10,8 @@
 namespace zelplay {
 
 SnapshotTarget snapshotTarget(std::string_view path, std::string_view defaultFolder) {
-    const size_t last = path.size() > 1 ? path.find_last_of(kPathSeparator) : std::string_view::npos;
+    const size_t last =
+        path.size() > 1 ? path.find_last_of(kPathSeparator) : std::string_view::npos;
     if (last != std::string_view::npos && last >= 1)
         return {std::string(path.substr(0, last)), std::string(path)};
     std::string folder(defaultFolder);

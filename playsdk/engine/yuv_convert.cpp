@@ -11,7 +11,8 @@ constexpr std::array<uint8_t, 256> expansionTable(int offset, int range, int bia
     std::array<uint8_t, 256> t{};
     for (int x = 0; x < 256; ++x) {
         const int scaled = (x - offset) * 255;
-        const int rounded = scaled >= 0 ? (scaled + range / 2) / range : -((-scaled + range / 2) / range);
+        const int rounded =
+            scaled >= 0 ? (scaled + range / 2) / range : -((-scaled + range / 2) / range);
         const int v = rounded + bias;
         t[static_cast<size_t>(x)] = static_cast<uint8_t>(v < 0 ? 0 : v > 255 ? 255 : v);
     }

@@ -128,8 +128,9 @@ ZELPLAY_PORT bufferedPort(Counter& counter) {
     EXPECT_EQ(ZelPlay_SetPlayMode(port, 1), 1);
     EXPECT_EQ(ZelPlay_SetDelayTime(port, 0, 0), 1);
     EXPECT_EQ(ZelPlay_OpenStream(port, 16 << 20), 1);
-    EXPECT_EQ(ZelPlay_SetDecCallBack(port, Counter::callback, reinterpret_cast<ZELPLAY_USER>(&counter)),
-              1);
+    EXPECT_EQ(
+        ZelPlay_SetDecCallBack(port, Counter::callback, reinterpret_cast<ZELPLAY_USER>(&counter)),
+        1);
     EXPECT_EQ(ZelPlay_Play(port, 0), 1);
     return port;
 }
@@ -137,8 +138,8 @@ ZELPLAY_PORT bufferedPort(Counter& counter) {
 void feed(ZELPLAY_PORT port, const std::vector<enginetest::AccessUnit>& units, uint32_t first,
           uint32_t count, uint32_t sequenceBase) {
     for (uint32_t i = 0; i < count; ++i) {
-        const auto rec = enginetest::recordForUnit(units[(first + i) % units.size()],
-                                                   sequenceBase + first + i);
+        const auto rec =
+            enginetest::recordForUnit(units[(first + i) % units.size()], sequenceBase + first + i);
         ASSERT_EQ(ZelPlay_InputVideoData(port, rec.data(), static_cast<uint32_t>(rec.size())), 1);
     }
 }

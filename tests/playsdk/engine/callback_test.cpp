@@ -296,8 +296,8 @@ TEST(CallbackClearing, ACallbackThatClearsItselfIsNotCalledAgain) {
     ASSERT_EQ(ZelPlay_RigisterSEICallBack(s.port, SelfClearing::onSei, user), 1);
     ASSERT_EQ(ZelPlay_Play(s.port, 0), 1);
     // Two SEI records per frame: the second is not handed to the cleared callback.
-    const std::vector<uint8_t> twoItems = {0, 0, 0, 1, 6, 0xF0, 11, 0x78, 2, 0x55, 0x55,
-                                           1, 1, 'a', 2, 1, 'b', 0, 0x80};
+    const std::vector<uint8_t> twoItems = {0,    0, 0, 1,   6, 0xF0, 11,  0x78, 2,   0x55,
+                                           0x55, 1, 1, 'a', 2, 1,    'b', 0,    0x80};
     for (uint32_t i = 0; i < 8; ++i) {
         AccessUnit au = units[i];
         au.bytes.insert(au.bytes.begin(), twoItems.begin(), twoItems.end());

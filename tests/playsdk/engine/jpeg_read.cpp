@@ -52,9 +52,10 @@ bool decode(Decompressor& d, std::FILE* file, RawJpeg& out) {
     out.planes.assign(luma * 3 / 2, 0);
     JSAMPARRAY bands[3];
     for (int i = 0; i < 3; ++i) {
-        bands[i] = (*c.mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(&c), JPOOL_IMAGE,
-                                          c.comp_info[i].width_in_blocks * DCTSIZE,
-                                          static_cast<JDIMENSION>(c.comp_info[i].v_samp_factor * DCTSIZE));
+        bands[i] =
+            (*c.mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(&c), JPOOL_IMAGE,
+                                   c.comp_info[i].width_in_blocks * DCTSIZE,
+                                   static_cast<JDIMENSION>(c.comp_info[i].v_samp_factor * DCTSIZE));
     }
     uint8_t* planes[3] = {out.planes.data(), out.planes.data() + luma + luma / 4,  // Cb last
                           out.planes.data() + luma};                               // Cr second
@@ -76,7 +77,7 @@ bool decode(Decompressor& d, std::FILE* file, RawJpeg& out) {
 
 std::optional<RawJpeg> readJpegRaw(const std::string& path) {
     std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rb"),
-                                                          &std::fclose);
+                                                         &std::fclose);
     if (!file)
         return std::nullopt;
     RawJpeg out;

@@ -57,7 +57,8 @@ struct PlayingPort {
         EXPECT_EQ(ZelPlay_Play(port, 0), 1);
         for (uint32_t i = 0; i < units.size(); ++i) {
             const auto rec = enginetest::recordForUnit(units[i], i);
-            EXPECT_EQ(ZelPlay_InputVideoData(port, rec.data(), static_cast<uint32_t>(rec.size())), 1);
+            EXPECT_EQ(ZelPlay_InputVideoData(port, rec.data(), static_cast<uint32_t>(rec.size())),
+                      1);
         }
     }
     ~PlayingPort() { EXPECT_EQ(ZelPlay_FreePort(port), 1); }
@@ -89,7 +90,8 @@ int checkBmp(const std::vector<uint8_t>& file, const std::vector<uint8_t>& plane
     EXPECT_EQ(le32(file, 26), 1u | (24u << 16));  // one plane, 24 bits
     EXPECT_EQ(le32(file, 30), 0u);
     EXPECT_EQ(le32(file, 34), row * static_cast<size_t>(fileHeight));
-    EXPECT_TRUE(std::all_of(file.begin() + 38, file.begin() + 54, [](uint8_t b) { return b == 0; }));
+    EXPECT_TRUE(
+        std::all_of(file.begin() + 38, file.begin() + 54, [](uint8_t b) { return b == 0; }));
     EXPECT_EQ(file.size(), 54 + row * static_cast<size_t>(fileHeight));
     const size_t luma = static_cast<size_t>(w) * static_cast<size_t>(h);
     int worst = 0;
@@ -98,11 +100,11 @@ int checkBmp(const std::vector<uint8_t>& file, const std::vector<uint8_t>& plane
         for (int x = 0; x < w; ++x) {
             const size_t c = static_cast<size_t>(y / 2) * static_cast<size_t>(w / 2) +
                              static_cast<size_t>(x / 2);
-            const auto want =
-                bt601Bgr(planes[static_cast<size_t>(y) * w + x], planes[luma + luma / 4 + c],
-                         planes[luma + c]);
+            const auto want = bt601Bgr(planes[static_cast<size_t>(y) * w + x],
+                                       planes[luma + luma / 4 + c], planes[luma + c]);
             for (int k = 0; k < 3; ++k)
-                worst = std::max(worst, static_cast<int>(std::ceil(std::abs(out[3 * x + k] - want[k]))));
+                worst = std::max(worst,
+                                 static_cast<int>(std::ceil(std::abs(out[3 * x + k] - want[k]))));
         }
     }
     EXPECT_LE(worst, 1) << "pixels differ from the BT.601 conversion";
@@ -113,8 +115,8 @@ int checkBmp(const std::vector<uint8_t>& file, const std::vector<uint8_t>& plane
 std::vector<uint8_t> fullRange(const std::vector<uint8_t>& planes, size_t luma) {
     std::vector<uint8_t> out(planes.size());
     for (size_t i = 0; i < planes.size(); ++i) {
-        const double v = i < luma ? (planes[i] - 16) * 255.0 / 219.0
-                                  : (planes[i] - 128) * 255.0 / 224.0 + 128.0;
+        const double v =
+            i < luma ? (planes[i] - 16) * 255.0 / 219.0 : (planes[i] - 128) * 255.0 / 224.0 + 128.0;
         out[i] = static_cast<uint8_t>(std::clamp(std::round(v), 0.0, 255.0));
     }
     return out;

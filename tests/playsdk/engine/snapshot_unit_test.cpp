@@ -53,9 +53,9 @@ TEST(SnapshotConversion, Bt601AgreesWithTheRealFormula) {
 
 TEST(SnapshotConversion, RowsGoBottomUpWithChromaSharedByTwoByTwo) {
     // 4 x 2: black, white and red, chroma pairs (U, V) per 2 x 2 block.
-    const std::vector<uint8_t> planes = {16, 255, 81, 81, 16, 255, 81, 81,  // Y
-                                         128, 240,                          // V
-                                         128, 90};                          // U
+    const std::vector<uint8_t> planes = {16,  255, 81, 81, 16, 255, 81, 81,  // Y
+                                         128, 240,                           // V
+                                         128, 90};                           // U
     const PlanarView p = planarView(planes.data(), 4, 2);
     std::vector<uint8_t> out(2 * 16, 0xEE);
     convertToBgrBottomUp(p, out.data(), 16);
@@ -79,7 +79,8 @@ TEST(SnapshotConversion, FullRangeExpansion) {
     EXPECT_EQ(fullRangeChroma(16), 0);
     EXPECT_EQ(fullRangeChroma(240), 255);
     for (int i = 1; i < 256; ++i) {
-        ASSERT_GE(fullRangeLuma(static_cast<uint8_t>(i)), fullRangeLuma(static_cast<uint8_t>(i - 1)));
+        ASSERT_GE(fullRangeLuma(static_cast<uint8_t>(i)),
+                  fullRangeLuma(static_cast<uint8_t>(i - 1)));
         ASSERT_GE(fullRangeChroma(static_cast<uint8_t>(i)),
                   fullRangeChroma(static_cast<uint8_t>(i - 1)));
     }
@@ -88,11 +89,12 @@ TEST(SnapshotConversion, FullRangeExpansion) {
 TEST(SnapshotBmp, HeadersOf352By288) {
     const auto h = bmpHeaders(352, 288);
     const std::vector<uint8_t> want = {
-        'B', 'M', 0x36, 0xA4, 0x04, 0x00, 0, 0, 0, 0, 54, 0, 0, 0,  // 304 182 bytes, pixels at 54
-        40, 0, 0, 0, 0x60, 0x01, 0, 0, 0x20, 0x01, 0, 0,            // 352 x 288
-        1, 0, 24, 0, 0, 0, 0, 0,                                    // 1 plane, 24 bits, BI_RGB
-        0x00, 0xA4, 0x04, 0x00,                                     // 304 128 bytes of pixels
-        0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+        'B',  'M',  0x36, 0xA4, 0x04, 0x00, 0, 0, 0,    0,    54, 0, 0, 0,  // 304 182 bytes, pixels
+                                                                            // at 54
+        40,   0,    0,    0,    0x60, 0x01, 0, 0, 0x20, 0x01, 0,  0,        // 352 x 288
+        1,    0,    24,   0,    0,    0,    0, 0,  // 1 plane, 24 bits, BI_RGB
+        0x00, 0xA4, 0x04, 0x00,                    // 304 128 bytes of pixels
+        0,    0,    0,    0,    0,    0,    0, 0, 0,    0,    0,  0, 0, 0, 0, 0};
     EXPECT_EQ(std::vector<uint8_t>(h.begin(), h.end()), want);
     EXPECT_EQ(bmpRowBytes(352), 1056u);
     EXPECT_EQ(bmpRowBytes(6), 20u);  // rows stay whole 32-bit words
