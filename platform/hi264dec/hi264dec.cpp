@@ -64,7 +64,7 @@ extern "C" Hi264DecHandle Hi264DecCreate(const Hi264DecAttr* attr) {
     AVCodecContext* c = dec->codec.get();
     c->thread_count = 1;                  // frame threads would hold pictures back
     c->flags |= AV_CODEC_FLAG_LOW_DELAY;  // output each picture with its own access unit
-    c->apply_cropping = 0;                // report the coded size in whole macroblocks
+    c->apply_cropping = 1;                // hand out the display size, not whole macroblocks
     if (attr->picWidthInMbs > 0 && attr->picWidthInMbs < 1024 && attr->picHeightInMbs > 0 &&
         attr->picHeightInMbs < 1024) {
         c->width = static_cast<int>(attr->picWidthInMbs * 16);

@@ -15,6 +15,13 @@ constexpr uint32_t kDecodeMode = 2;
 // after this many re-creations within one decode.
 constexpr int kMaxSizeRetries = 3;
 
+// Pictures whose sizes round up to the same macroblocks are coded alike: a decoder set up
+// for one takes the other (1080 lines are coded as the 1088 of 68 macroblock rows).
+bool sameCodedSize(int w1, int h1, int w2, int h2) {
+    auto mbs = [](int pixels) { return (pixels + 15) / 16; };
+    return mbs(w1) == mbs(w2) && mbs(h1) == mbs(h2);
+}
+
 // Copies a whole plane. Large planes go with streaming stores, which leave the decoder's
 // reference pictures in the cache (the copy is read later, by the callback and the output).
 void copyPlane(uint8_t* dst, const uint8_t* src, size_t bytes, bool cacheCopy) {
@@ -56,7 +63,7 @@ void H264Decoder::close() {
     handle_ = nullptr;
 }
 
-PictureSize H264Decoder::size() const {
+PictureSize H264Decoder::expectedSize() const {
     std::lock_guard lock(decoderLock_);
     return {width_, height_};
 }
@@ -85,8 +92,7 @@ bool H264Decoder::recreateLocked(int width, int height) {
     return handle_ != nullptr;
 }
 
-bool H264Decoder::copyPictureLocked(std::vector<uint8_t>& picture, size_t& pictureBytes,
-                                    bool cacheCopy) {
+bool H264Decoder::copyPictureLocked(std::vector<uint8_t>& picture, bool cacheCopy) {
     const size_t w = frame_.width, h = frame_.height;
     const size_t lumaBytes = w * h;
     const size_t total = lumaBytes * 3 / 2;
@@ -112,20 +118,18 @@ bool H264Decoder::copyPictureLocked(std::vector<uint8_t>& picture, size_t& pictu
             std::memcpy(outU + row * cw, frame_.pU + row * frame_.uvStride, cw);
         }
     }
-    pictureBytes = total;
     return true;
 }
 
 bool H264Decoder::decode(const uint8_t* payload, size_t length, uint8_t frameType,
-                         std::vector<uint8_t>& picture, size_t& pictureBytes, bool cacheCopy) {
+                         std::vector<uint8_t>& picture, PictureSize& pictureSize, bool cacheCopy) {
     if (payload == nullptr || length == 0 || length > UINT32_MAX)
         return false;
     std::lock_guard lock(decoderLock_);
     if (frameType == kFrameTypeWithSps) {
         if (auto size = readAccessUnitPictureSize(payload, length)) {
-            if (handle_ == nullptr || size->width != width_ || size->height != height_) {
+            if (handle_ == nullptr || !sameCodedSize(size->width, size->height, width_, height_))
                 recreateLocked(size->width, size->height);
-            }
         }
     }
     if (handle_ == nullptr)
@@ -144,15 +148,25 @@ bool H264Decoder::decode(const uint8_t* payload, size_t length, uint8_t frameTyp
             recreateLocked(kFallbackWidth, kFallbackHeight);
             continue;
         }
-        if (frame_.width != width_ || frame_.height != height_) {
-            if (++sizeRetries > kMaxSizeRetries || frame_.width > UINT16_MAX ||
-                frame_.height > UINT16_MAX) {
-                return false;
+        if (frame_.width > UINT16_MAX || frame_.height > UINT16_MAX)
+            return false;
+        const int w = static_cast<int>(frame_.width), h = static_cast<int>(frame_.height);
+        if (w != width_ || h != height_) {
+            if (sameCodedSize(w, h, width_, height_)) {
+                // The cropped size of the coded size the decoder was made for.
+                width_ = static_cast<uint16_t>(w);
+                height_ = static_cast<uint16_t>(h);
+            } else {
+                if (++sizeRetries > kMaxSizeRetries)
+                    return false;
+                recreateLocked(w, h);
+                continue;
             }
-            recreateLocked(static_cast<int>(frame_.width), static_cast<int>(frame_.height));
-            continue;
         }
-        return copyPictureLocked(picture, pictureBytes, cacheCopy);
+        if (!copyPictureLocked(picture, cacheCopy))
+            return false;
+        pictureSize = {w, h};
+        return true;
     }
 }
 

@@ -25,13 +25,17 @@ class H264Decoder {
     // The size the next decode expects (ZelPlay_Play sets 352 x 288).
     void setExpectedSize(int width, int height);
     // Decodes one access unit into picture (Y, then V, then U, tightly packed); picture grows
-    // to the decoded size and is never written past. False when no picture came out.
-    // cacheCopy keeps the copy in the cache, for a caller that works on the picture at once.
+    // to the decoded size and is never written past, and pictureSize is the size of what was
+    // written. False when no picture came out (picture and pictureSize are then untouched,
+    // except that picture may have grown). cacheCopy keeps the copy in the cache, for a
+    // caller that works on the picture at once. Growing picture may throw std::bad_alloc.
     bool decode(const uint8_t* payload, size_t length, uint8_t frameType,
-                std::vector<uint8_t>& picture, size_t& pictureBytes, bool cacheCopy = false);
+                std::vector<uint8_t>& picture, PictureSize& pictureSize, bool cacheCopy = false);
     // Destroys the external decoder (the expected size stays).
     void close();
-    PictureSize size() const;
+    // The size the decoder is set up for, which a picture may not have yet: the picture's
+    // own size travels with the picture (decode's pictureSize).
+    PictureSize expectedSize() const;
     bool hasDecoder() const;
     // How many times the external decoder was created (for tests and benchmarks).
     uint64_t creations() const;
@@ -41,7 +45,7 @@ class H264Decoder {
 
   private:
     bool recreateLocked(int width, int height);
-    bool copyPictureLocked(std::vector<uint8_t>& picture, size_t& pictureBytes, bool cacheCopy);
+    bool copyPictureLocked(std::vector<uint8_t>& picture, bool cacheCopy);
 
     mutable std::mutex decoderLock_;  // guards everything below and every decoder call
     Hi264DecHandle handle_ = nullptr;

@@ -10,6 +10,7 @@
 
 using zelplay::PlayPort;
 using zelplay::PortTable;
+using zelplay::SnapshotFormat;
 
 namespace {
 
@@ -129,6 +130,30 @@ ZELPLAY_API uint32_t ZelPlay_GetPlayedTime(ZELPLAY_PORT port) {
 
 ZELPLAY_API int32_t ZelPlay_GetPictureSize(ZELPLAY_PORT port, int32_t* width, int32_t* height) {
     return withPort<int32_t>(port, 0, [&](PlayPort& p) { return p.pictureSize(width, height); });
+}
+
+ZELPLAY_API int32_t ZelPlay_GetBMP(ZELPLAY_PORT port, const char* path) {
+    return withPort<int32_t>(port, 0, [&](PlayPort& p) {
+        return p.snapshot(path, SnapshotFormat::Bmp, 0, false, nullptr);
+    });
+}
+
+ZELPLAY_API int32_t ZelPlay_GetJPG(ZELPLAY_PORT port, const char* path, int32_t quality) {
+    return withPort<int32_t>(port, 0, [&](PlayPort& p) {
+        return p.snapshot(path, SnapshotFormat::Jpeg, quality, false, nullptr);
+    });
+}
+
+ZELPLAY_API int32_t ZelPlay_GetBMPWithTag(ZELPLAY_PORT port, const char* path, const char* tag) {
+    return withPort<int32_t>(
+        port, 0, [&](PlayPort& p) { return p.snapshot(path, SnapshotFormat::Bmp, 0, true, tag); });
+}
+
+ZELPLAY_API int32_t ZelPlay_GetJPGWithTag(ZELPLAY_PORT port, const char* path, int32_t quality,
+                                          const char* tag) {
+    return withPort<int32_t>(port, 0, [&](PlayPort& p) {
+        return p.snapshot(path, SnapshotFormat::Jpeg, quality, true, tag);
+    });
 }
 
 ZELPLAY_API int32_t ZelPlay_SetDecCallBack(ZELPLAY_PORT port, ZELPLAY_DEC_CALLBACK callback,

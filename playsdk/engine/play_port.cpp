@@ -5,10 +5,13 @@
 #include <climits>
 #include <cmath>
 #include <cstring>
+#include <new>
+#include <optional>
 #include <thread>
 
 #include "port_table.h"
 #include "sei.h"
+#include "snapshot_path.h"
 #include "zelplay/voice.h"
 
 namespace zelplay {
@@ -46,9 +49,12 @@ bool headerSizeMatches(const uint8_t* record, uint32_t size) {
 }  // namespace
 
 PlayPort::PlayPort(std::unique_ptr<VideoOutput> video, std::unique_ptr<SoundOutput> sound)
-    : video_(std::move(video)), lastPicture_(kInitialPictureBytes, 0), sound_(std::move(sound)) {}
+    : video_(std::move(video)), sound_(std::move(sound)) {
+    picture_.planes.assign(kInitialPictureBytes, 0);
+}
 
 PlayPort::~PlayPort() {
+    std::lock_guard decode(decodeLock_);
     std::lock_guard state(stateLock_);
     closeLocked();
     std::lock_guard sound(soundLock_);
@@ -59,9 +65,9 @@ PlayPort::~PlayPort() {
 }
 
 int32_t PlayPort::setPlayMode(int32_t mode) {
+    std::lock_guard decode(decodeLock_);
     std::lock_guard state(stateLock_);
     closeLocked();
-    std::lock_guard queue(queueLock_);  // the decode path changes hands
     mode_.store(mode);
     setError(ZELPLAY_ERR_NONE);
     return 1;
@@ -74,6 +80,7 @@ int32_t PlayPort::setDelayTime(int32_t seconds) {
 }
 
 int32_t PlayPort::openStream(uint32_t bufferBytes) {
+    std::lock_guard decode(decodeLock_);
     std::lock_guard state(stateLock_);
     if (mode_.load() == kModeFile) {
         setError(ZELPLAY_ERR_MODE);
@@ -98,8 +105,12 @@ int32_t PlayPort::openStream(uint32_t bufferBytes) {
 }
 
 int32_t PlayPort::close() {
-    std::lock_guard state(stateLock_);
-    closeLocked();
+    {
+        std::lock_guard decode(decodeLock_);
+        std::lock_guard state(stateLock_);
+        closeLocked();
+    }
+    callbackGate_.waitForOtherCalls();
     setError(ZELPLAY_ERR_NONE);
     return 1;
 }
@@ -159,8 +170,12 @@ int32_t PlayPort::play(uintptr_t window) {
 }
 
 int32_t PlayPort::stop() {
-    std::lock_guard state(stateLock_);
-    stopLocked();
+    {
+        std::lock_guard decode(decodeLock_);
+        std::lock_guard state(stateLock_);
+        stopLocked();
+    }
+    callbackGate_.waitForOtherCalls();  // the cleared decode callback is not running anywhere
     setError(ZELPLAY_ERR_NONE);
     return 1;
 }
@@ -168,7 +183,7 @@ int32_t PlayPort::stop() {
 void PlayPort::stopLocked() {
     if (playing_.load()) {
         {
-            // After this no decode of a queued frame is running or starts.
+            // No decode is running (decodeLock_ is held), and none starts after this.
             std::lock_guard queue(queueLock_);
             playing_.store(false);
             streamState_ = StreamState::Idle;
@@ -258,9 +273,9 @@ int32_t PlayPort::pictureSize(int32_t* width, int32_t* height) {
         return 0;  // file facts come with file play
     if (!playing_.load())
         return setError(ZELPLAY_ERR_NOT_PLAYING), 0;
-    const PictureSize size = decoder_.size();
-    *width = size.width;
-    *height = size.height;
+    std::lock_guard picture(pictureLock_);
+    *width = picture_.width;
+    *height = picture_.height;
     return 1;
 }
 
@@ -287,7 +302,7 @@ int32_t PlayPort::inputVideo(const uint8_t* record, uint32_t size) {
     const uint8_t* payload = record + kFrameHeaderBytes;
     const int mode = mode_.load();
     if (mode == kModeRealTime) {
-        std::lock_guard state(stateLock_);
+        std::lock_guard decode(decodeLock_);
         if (!playing_.load() || mode_.load() != kModeRealTime)
             return setError(ZELPLAY_ERR_NOT_PLAYING), 0;
         return decodeAndShow(header, payload) ? 1 : 0;
@@ -324,7 +339,7 @@ int32_t PlayPort::inputAudio(const uint8_t* record, uint32_t size) {
     const int mode = mode_.load();
     if (mode != kModeRealTime && mode != kModeBuffered)
         return setError(ZELPLAY_ERR_MODE), 0;
-    std::lock_guard state(stateLock_);  // Stop waits for this frame (and its callback)
+    std::lock_guard decode(decodeLock_);  // Stop waits for this frame (and its callback)
     if (!playing_.load())
         return setError(ZELPLAY_ERR_NOT_PLAYING), 0;
     if (mode == kModeBuffered) {
@@ -357,17 +372,57 @@ int32_t PlayPort::resetSourceBuffer() {
     return 1;
 }
 
+// ---- Snapshots -------------------------------------------------------------------------
+
+int32_t PlayPort::snapshot(const char* path, SnapshotFormat format, int32_t quality, bool tagged,
+                           const char* tag) {
+    const int jpegQuality = quality & 0xFF;  // only the low byte counts
+    if (path == nullptr || (format == SnapshotFormat::Jpeg && jpegQuality > kMaxJpegQuality) ||
+        (tagged && tag == nullptr)) {
+        return setError(ZELPLAY_ERR_ARGUMENT), 0;
+    }
+    if (!opened_.load())
+        return setError(ZELPLAY_ERR_NOT_OPEN), 0;
+    if (!playing_.load())
+        return setError(ZELPLAY_ERR_NOT_PLAYING), 0;
+    const SnapshotTarget target = snapshotTarget(path, defaultSnapshotFolder());
+    if (!ensureFolder(target.folder))
+        return setError(ZELPLAY_ERR_SNAPSHOT_FOLDER), 0;
+    // A copy, so that neither the caption nor the file holds up the decoding threads.
+    PlanarImage image;
+    {
+        std::lock_guard picture(pictureLock_);
+        image = copyPicture(planarView(picture_.planes.data(), picture_.width, picture_.height));
+    }
+    if (tagged) {
+        std::optional<PlanarImage> withTag = composeTagged(image.view(), tag);
+        if (!withTag)
+            return setError(ZELPLAY_ERR_ARGUMENT), 0;
+        image = std::move(*withTag);
+    }
+    if (!writeSnapshotFile(target.file, format, jpegQuality, image.view()))
+        return setError(ZELPLAY_ERR_SNAPSHOT_WRITE), 0;
+    setError(ZELPLAY_ERR_NONE);
+    return 1;
+}
+
 // ---- Callbacks and picture settings --------------------------------------------------
 
 int32_t PlayPort::setDecodeCallback(ZELPLAY_DEC_CALLBACK callback, ZELPLAY_USER user) {
-    std::lock_guard callbacks(callbackLock_);
-    decodeCallback_ = {callback, user};
+    {
+        std::lock_guard callbacks(callbackLock_);
+        decodeCallback_ = {callback, user};
+    }
+    callbackGate_.waitForOtherCalls();
     return 1;
 }
 
 int32_t PlayPort::setSeiCallback(ZELPLAY_SEI_CALLBACK callback, ZELPLAY_USER user) {
-    std::lock_guard callbacks(callbackLock_);
-    seiCallback_ = {callback, user};
+    {
+        std::lock_guard callbacks(callbackLock_);
+        seiCallback_ = {callback, user};
+    }
+    callbackGate_.waitForOtherCalls();
     return 1;
 }
 
@@ -416,6 +471,11 @@ PlayPort::DecodeCallback PlayPort::decodeCallback() {
     return decodeCallback_;
 }
 
+PlayPort::SeiCallback PlayPort::seiCallback() {
+    std::lock_guard callbacks(callbackLock_);
+    return seiCallback_;
+}
+
 // ---- Decoding ------------------------------------------------------------------------
 
 bool PlayPort::decodeAndShow(const FrameHeader& header, const uint8_t* payload) {
@@ -439,31 +499,34 @@ bool PlayPort::decodeAndShow(const FrameHeader& header, const uint8_t* payload) 
     playedTime_.store(header.timeStamp - firstTimeStamp_.load());
 
     PictureSize size;
-    size_t pictureBytes = 0;
     {
         std::lock_guard picture(pictureLock_);
         const ColourSettings colour = ColourSettings::unpack(colour_.load());
         const bool adjusting = !colour.lumaNeutral() || !colour.chromaNeutral();
         if (!decoder_.decode(payload, header.payloadLength, static_cast<uint8_t>(header.frameType),
-                             lastPicture_, pictureBytes, adjusting)) {
+                             picture_.planes, size, adjusting)) {
             return setError(ZELPLAY_ERR_VIDEO_DECODE), false;
         }
-        size = decoder_.size();
-        lastPictureBytes_ = pictureBytes;
+        picture_.width = size.width;
+        picture_.height = size.height;
         const size_t luma = static_cast<size_t>(size.width) * static_cast<size_t>(size.height);
-        uint8_t* y = lastPicture_.data();
+        uint8_t* y = picture_.planes.data();
         adjustPicture(colour, y, y + luma, y + luma * 5 / 4, size.width, size.height);
     }
-    // Only this decode path writes the picture, so it stays put while it is handed on.
-    const uint8_t* y = lastPicture_.data();
-    const size_t luma = static_cast<size_t>(size.width) * static_cast<size_t>(size.height);
-    if (const DecodeCallback cb = decodeCallback(); cb.fn != nullptr) {
-        const ZELPLAY_FRAME_INFO info{size.width, size.height,
-                                      static_cast<int32_t>(header.timeStamp),
-                                      ZELPLAY_FRAME_TYPE_YV12, header.frameRate};
-        cb.fn(handle(), y, static_cast<int32_t>(pictureBytes), &info, cb.user);
+    // Only this decode path writes the picture, and it holds decodeLock_: the picture stays
+    // put while it is handed on without pictureLock_ (which a snapshot from the callback
+    // takes).
+    const PlanarView p = planarView(picture_.planes.data(), size.width, size.height);
+    {
+        CallbackGate::Call call(callbackGate_);
+        if (const DecodeCallback cb = decodeCallback(); cb.fn != nullptr) {
+            const ZELPLAY_FRAME_INFO info{size.width, size.height,
+                                          static_cast<int32_t>(header.timeStamp),
+                                          ZELPLAY_FRAME_TYPE_YV12, header.frameRate};
+            cb.fn(handle(), p.y, static_cast<int32_t>(p.totalBytes()), &info, cb.user);
+        }
     }
-    video_->present(y, y + luma, y + luma * 5 / 4, size.width, size.height);
+    video_->present(p.y, p.v, p.u, size.width, size.height);
     setError(ZELPLAY_ERR_NONE);
     return true;
 }
@@ -502,12 +565,15 @@ bool PlayPort::playAudio(const FrameHeader& header, const uint8_t* payload) {
         setError(ZELPLAY_ERR_NONE);  // too short to carry sound
         return true;
     }
-    if (const DecodeCallback cb = decodeCallback(); cb.fn != nullptr) {
-        const ZELPLAY_FRAME_INFO info{
-            0, 0, static_cast<int32_t>(header.timeStamp),
-            format.bits == 8 ? ZELPLAY_FRAME_TYPE_PCM8 : ZELPLAY_FRAME_TYPE_PCM16,
-            format.bits * 1000 / pcmBytes};
-        cb.fn(handle(), pcm.data(), pcmBytes, &info, cb.user);
+    {
+        CallbackGate::Call call(callbackGate_);
+        if (const DecodeCallback cb = decodeCallback(); cb.fn != nullptr) {
+            const ZELPLAY_FRAME_INFO info{
+                0, 0, static_cast<int32_t>(header.timeStamp),
+                format.bits == 8 ? ZELPLAY_FRAME_TYPE_PCM8 : ZELPLAY_FRAME_TYPE_PCM16,
+                format.bits * 1000 / pcmBytes};
+            cb.fn(handle(), pcm.data(), pcmBytes, &info, cb.user);
+        }
     }
     if (PortTable::instance().isSoundPort(handle()))
         sound_->writePcm(pcm.data(), static_cast<size_t>(pcmBytes));
@@ -516,14 +582,14 @@ bool PlayPort::playAudio(const FrameHeader& header, const uint8_t* payload) {
 }
 
 void PlayPort::extractAndReportSei(const FrameHeader& header, const uint8_t* payload) {
-    SeiCallback cb;
-    {
-        std::lock_guard callbacks(callbackLock_);
-        cb = seiCallback_;
-    }
-    if (cb.fn == nullptr)
+    CallbackGate::Call call(callbackGate_);
+    if (seiCallback().fn == nullptr)
         return;
     for (const ZELPLAY_SEI_RECORD& record : extractSei(payload, header.payloadLength)) {
+        // Looked up per record: a callback that clears itself is not called again.
+        const SeiCallback cb = seiCallback();
+        if (cb.fn == nullptr)
+            return;
         cb.fn(handle(), &record, header.timeStamp, cb.user);
     }
 }
@@ -534,9 +600,38 @@ ServiceResult PlayPort::serviceBufferedStream(uint32_t nowMs) {
     ServiceResult result;
     if (mode_.load() != kModeBuffered || !playing_.load())
         return result;
-    std::lock_guard queue(queueLock_);
-    if (mode_.load() != kModeBuffered || !playing_.load() || queue_.empty())
+    // Busy with audio input or a closing call: never wait here, other ports are due too.
+    std::unique_lock decode(decodeLock_, std::try_to_lock);
+    if (!decode.owns_lock()) {
+        result.waitMs = 1;
         return result;
+    }
+    if (mode_.load() != kModeBuffered || !playing_.load())
+        return result;
+    FrameHeader header;
+    try {
+        switch (takeDueHead(nowMs, result, header)) {
+            case HeadAction::ShowVideo:
+                extractAndReportSei(header, queuedPayload_.data());
+                decodeAndShow(header, queuedPayload_.data());
+                break;
+            case HeadAction::PlayAudio:
+                playAudio(header, queuedPayload_.data());
+                break;
+            case HeadAction::Nothing:
+                break;
+        }
+    } catch (const std::bad_alloc&) {
+        setError(ZELPLAY_ERR_RESOURCES);  // this frame is lost; the next one is tried
+    }
+    return result;
+}
+
+PlayPort::HeadAction PlayPort::takeDueHead(uint32_t nowMs, ServiceResult& result,
+                                           FrameHeader& header) {
+    std::lock_guard queue(queueLock_);
+    if (queue_.empty())
+        return HeadAction::Nothing;
 
     if (!buffering_ && queue_.size() > 3) {
         const FrameHeader head = readFrameHeader(queue_.front().header);
@@ -550,14 +645,14 @@ ServiceResult PlayPort::serviceBufferedStream(uint32_t nowMs) {
         }
     }
     if (!buffering_)
-        return result;
+        return HeadAction::Nothing;
     if (streamState_ == StreamState::Paused)
-        return result;
+        return HeadAction::Nothing;
     if (streamState_ == StreamState::Step)
         streamState_ = StreamState::Paused;
 
     const QueuedFrame frame = queue_.front();
-    const FrameHeader header = readFrameHeader(frame.header);
+    header = readFrameHeader(frame.header);
     PaceInput in;
     in.nowMs = nowMs;
     in.stampMs = header.timeStamp;
@@ -572,28 +667,37 @@ ServiceResult PlayPort::serviceBufferedStream(uint32_t nowMs) {
     const PaceResult pace = paceFrame(header.isVideo() ? videoClock_ : audioClock_, in);
     if (pace.verdict == PaceVerdict::Wait) {
         result.waitMs = pace.waitMs;
-        return result;
+        return HeadAction::Nothing;
     }
+    HeadAction action = HeadAction::Nothing;
     if (pace.verdict == PaceVerdict::Due) {
-        std::lock_guard pool(source_.mutex());
         if (header.isVideo()) {
             lastInterval_ = static_cast<uint32_t>(pace.stampLenMs);
             const bool show = displayedSequence_ != 0 ? header.sequence != displayedSequence_
                                                       : header.isKeyFrame();
             if (show) {
-                extractAndReportSei(header, frame.payload);
-                decodeAndShow(header, frame.payload);
                 displayedSequence_ = header.sequence;
+                action = HeadAction::ShowVideo;
             }
         } else {
-            playAudio(header, frame.payload);
+            action = HeadAction::PlayAudio;
         }
+    }
+    // The frame leaves the queue and the pool before it is shown, so that the callbacks run
+    // without the queue and pool locks, and a reset or close meanwhile cannot pull its
+    // payload away. The copy keeps its capacity from frame to frame.
+    try {
+        if (action != HeadAction::Nothing)
+            queuedPayload_.assign(frame.payload, frame.payload + header.payloadLength);
+    } catch (const std::bad_alloc&) {
+        setError(ZELPLAY_ERR_RESOURCES);
+        action = HeadAction::Nothing;
     }
     queue_.pop_front();
     source_.release(frame.payload);
     source_.release(frame.header);
     result.progressed = true;
-    return result;
+    return action;
 }
 
 }  // namespace zelplay

@@ -6,18 +6,22 @@
 // returns the call's result.
 //
 // Locks, in the order they are taken (never the other way round):
+//   decodeLock_   the decode path: continuity state, the decoder's use, writing the picture,
+//                 and the calls out to the decode and SEI callbacks and the video output.
+//                 Held by real-time (mode 0) input, audio input and the scheduler's step
+//                 of this port; the calls that stop or close take it first, and so wait for
+//                 a decode (and its callbacks) in progress. Callbacks run under it alone, so
+//                 they may call every export on the port except those that stop or close
+//                 it, feed it or free it.
 //   stateLock_    the open / play / mode state and what open and play make (window, video
-//                 output set-up, the real-time decode path: continuity state, picture);
-//                 taken by every controlling call and by real-time (mode 0) input.
+//                 output set-up); taken by every controlling call.
 //   queueLock_    the frame queue and the buffered-stream state (clocks, play state,
-//                 speed, buffering); the scheduler holds it while it decodes a queued frame.
-//   source_.mutex() the source buffer's pool (taken inside SourceBuffer, and by the
-//                 scheduler around the decode of a pooled frame).
-//   pictureLock_  the last-picture buffer while it is written or resized.
-//   decoder_ (its own lock), soundLock_, callbackLock_: leaves.
-// The decode path's fields (lastSequence_, waitingForKey_) belong to whichever of
-// stateLock_ (mode 0) or queueLock_ (mode 1) the decoding thread holds; switching modes
-// takes both.
+//                 speed, buffering). The scheduler takes the head frame out under it and
+//                 shows the frame after releasing it.
+//   source_.mutex() the source buffer's pool (taken inside SourceBuffer).
+//   pictureLock_  the last picture: written under decodeLock_ and pictureLock_ together,
+//                 read under either (snapshots and the picture size take pictureLock_).
+//   decoder_ (its own lock), soundLock_, callbackLock_, callbackGate_: leaves.
 #pragma once
 
 #include <atomic>
@@ -27,9 +31,11 @@
 #include <mutex>
 #include <vector>
 
+#include "callback_gate.h"
 #include "frame_record.h"
 #include "h264_decoder.h"
 #include "picture_adjust.h"
+#include "snapshot.h"
 #include "sound_output.h"
 #include "source_buffer.h"
 #include "stream_pacing.h"
@@ -85,7 +91,13 @@ class PlayPort {
     int32_t sourceBufferRemain();
     int32_t resetSourceBuffer();
 
+    // Snapshots of the newest picture (tag null for a plain one).
+    int32_t snapshot(const char* path, SnapshotFormat format, int32_t quality, bool tagged,
+                     const char* tag);
+
     // Callbacks and picture settings; on success these leave the last error as it was.
+    // Clearing or replacing a callback returns once no call of the old one is running on
+    // another thread.
     int32_t setDecodeCallback(ZELPLAY_DEC_CALLBACK callback, ZELPLAY_USER user);
     int32_t setSeiCallback(ZELPLAY_SEI_CALLBACK callback, ZELPLAY_USER user);
     int32_t setDrawCallback(ZELPLAY_DRAW_CALLBACK callback, ZELPLAY_USER user);
@@ -93,13 +105,15 @@ class PlayPort {
     int32_t setColour(int32_t brightness, int32_t contrast, int32_t saturation, int32_t hue);
     int32_t getColour(int32_t* brightness, int32_t* contrast, int32_t* saturation, int32_t* hue);
 
-    // The scheduler thread: one visit of this port's frame queue (buffered mode).
+    // The scheduler thread: one visit of this port's frame queue (buffered mode). Memory
+    // running out while the frame is shown is stored on the port (code 16), not thrown.
     ServiceResult serviceBufferedStream(uint32_t nowMs);
 
     // For tests and benchmarks.
     double streamSpeed();
     StreamState streamState();
     uint64_t decoderCreations() const { return decoder_.creations(); }
+    int runningCallbacks() { return callbackGate_.runningCalls(); }
 
   private:
     struct QueuedFrame {
@@ -115,15 +129,23 @@ class PlayPort {
         ZELPLAY_USER user = 0;
     };
 
-    void closeLocked();
-    void stopLocked();
+    // What the scheduler does with the head frame it takes out of the queue.
+    enum class HeadAction { Nothing, ShowVideo, PlayAudio };
+
+    void closeLocked();             // needs decodeLock_ and stateLock_
+    void stopLocked();              // needs decodeLock_ and stateLock_
     void dropQueuedFramesLocked();  // needs queueLock_
-    // The real-time decode step: continuity, decode, adjustment, callback, output.
+    // Takes the head frame out when it is due (queueLock_ inside); its payload is copied to
+    // queuedPayload_ for showing.
+    HeadAction takeDueHead(uint32_t nowMs, ServiceResult& result, FrameHeader& header);
+    // The real-time decode step: continuity, decode, adjustment, callback, output. Needs
+    // decodeLock_.
     bool decodeAndShow(const FrameHeader& header, const uint8_t* payload);
     // The audio step: decode with DecAudioFrame, callback, sound output.
     bool playAudio(const FrameHeader& header, const uint8_t* payload);
     void extractAndReportSei(const FrameHeader& header, const uint8_t* payload);
     DecodeCallback decodeCallback();
+    SeiCallback seiCallback();
     void changeSpeed(double factor);
     int32_t changeSpeedChecked(double factor);  // fast() and slow()
 
@@ -137,21 +159,27 @@ class PlayPort {
     std::atomic<uint32_t> firstTimeStamp_{kNoTimeStamp};
     std::atomic<uint32_t> playedTime_{0};
 
+    std::mutex decodeLock_;
+    uint32_t lastSequence_ = 0;           // guarded by decodeLock_
+    bool waitingForKey_ = false;          // guarded by decodeLock_
+    std::vector<uint8_t> queuedPayload_;  // the queued frame being shown; decodeLock_
+    H264Decoder decoder_;                 // used under decodeLock_, closed under it too
+
     std::mutex stateLock_;
     uintptr_t window_ = 0;   // guarded by stateLock_
     int displayDevice_ = 0;  // guarded by stateLock_
-    // Set up and torn down under stateLock_; present from the decode path; the draw
-    // callback is the output's own to guard (its render thread calls it).
+    // Set up and torn down under stateLock_, present under decodeLock_; the draw callback is
+    // the output's own to guard (its render thread calls it).
     std::unique_ptr<VideoOutput> video_;
 
-    // The decode path (stateLock_ in mode 0, queueLock_ in mode 1).
-    uint32_t lastSequence_ = 0;
-    bool waitingForKey_ = false;
-    H264Decoder decoder_;
-
+    // The newest picture and the size it was decoded at, which always travel together.
+    struct LastPicture {
+        std::vector<uint8_t> planes;  // Y, V, U, at least width x height x 3 / 2 bytes
+        int width = kInitialPictureWidth;
+        int height = kInitialPictureHeight;
+    };
     std::mutex pictureLock_;
-    std::vector<uint8_t> lastPicture_;  // Y, V, U of the newest picture; guarded by pictureLock_
-    size_t lastPictureBytes_ = 0;       // guarded by pictureLock_
+    LastPicture picture_;  // written under decodeLock_ and pictureLock_; read under either
 
     std::mutex soundLock_;
     std::unique_ptr<SoundOutput> sound_;  // guarded by soundLock_ (writePcm excepted)
@@ -160,6 +188,7 @@ class PlayPort {
     std::mutex callbackLock_;
     DecodeCallback decodeCallback_;  // guarded by callbackLock_
     SeiCallback seiCallback_;        // guarded by callbackLock_
+    CallbackGate callbackGate_;      // counts decode and SEI callback calls in progress
 
     std::mutex queueLock_;
     std::deque<QueuedFrame> queue_;   // guarded by queueLock_

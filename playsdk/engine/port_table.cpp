@@ -52,21 +52,35 @@ void Scheduler::wake() {
     wakeCv_.notify_one();
 }
 
+ServiceResult Scheduler::serviceOne(PlayPort& port) {
+    try {
+        return port.serviceBufferedStream(tickCountMs());
+    } catch (...) {
+        // Whatever one port's step throws (a caller's callback included) stays with that port.
+        port.setError(ZELPLAY_ERR_RESOURCES);
+        ServiceResult r;
+        r.waitMs = 1;
+        return r;
+    }
+}
+
 void Scheduler::run(const std::atomic<bool>& runFlag) {
     pthread_setname_np(pthread_self(), "zelplay-sched");
     while (runFlag.load()) {
         bool progressed = false;
         int64_t sleepMs = kIdleWaitMs;
-        {
+        try {
             Snapshot ports = snapshot_();
             // Newest port first.
             for (auto it = ports.rbegin(); it != ports.rend() && runFlag.load(); ++it) {
-                const ServiceResult r = (*it)->serviceBufferedStream(tickCountMs());
+                const ServiceResult r = serviceOne(**it);
                 progressed = progressed || r.progressed;
                 if (r.waitMs >= 0)
                     sleepMs = std::min(sleepMs, r.waitMs);
             }
-        }  // the references go before the sleep, so a freed port dies promptly
+        } catch (const std::bad_alloc&) {
+            sleepMs = 1;  // no memory for the list of ports: try again shortly
+        }                 // the references go before the sleep, so a freed port dies promptly
         if (progressed)
             continue;
         std::unique_lock lock(wakeLock_);

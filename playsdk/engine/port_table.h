@@ -46,6 +46,8 @@ class Scheduler {
 
   private:
     void run(const std::atomic<bool>& runFlag);
+    // One port's step; an exception from it is stored on that port.
+    static ServiceResult serviceOne(PlayPort& port);
 
     SnapshotFn snapshot_;
     std::thread thread_;                          // started and joined under PortTable's lifeLock_

@@ -8,9 +8,9 @@
 // region is laid out lazily: the first allocation after an open or a reset creates the
 // sentinel and one free block over the rest.
 //
-// Thread contract: every method takes poolLock_ itself except where noted; the scheduler
-// may hold mutex() around the decode of a frame whose payload lives here, and must not call
-// allocate, release or reset meanwhile.
+// Thread contract: every method takes poolLock_ itself. The blocks belong to the frame
+// queue, which the port guards with its queue lock; the scheduler copies a frame's payload
+// out under that lock before showing it, so no block is read once it has been released.
 #pragma once
 
 #include <cstddef>

@@ -19,12 +19,19 @@ const char* __asan_default_options() { return "detect_leaks=1:abort_on_error=1";
 const char* __ubsan_default_options() { return "print_stacktrace=1:halt_on_error=1"; }
 const char* __tsan_default_options() { return "halt_on_error=1:second_deadlock_stack=1"; }
 
+// fontconfig keeps the patterns of the fonts pango asked for in caches that live as long as
+// the process (pango's font map of each thread holds them) and frees none of them at exit.
+const char* __lsan_default_suppressions() { return "leak:libfontconfig.so\n"; }
+
 // Qt is not built with ThreadSanitizer and synchronises with its own futex-based locks,
 // which the sanitizer does not see: the hand-over of a queued call between threads, and the
 // worker threads QtGui draws large images with.
 const char* __tsan_default_suppressions() {
     return "race:QtPrivate::QSlotObject\n"
            "race:libQt6Core.so\n"
-           "called_from_lib:libQt6Gui.so\n";
+           "called_from_lib:libQt6Gui.so\n"
+           // pango sets fontconfig up on a thread of its own and hands the result over with
+           // GLib's futex-based locks, which the sanitizer does not see either.
+           "race:libfontconfig.so\n";
 }
 }

@@ -15,9 +15,14 @@
  * calls into it is safe (that call either completes on the port or finds no port).
  *
  * Callbacks run on library threads (the caller's own thread for real-time input) while the
- * library holds that port's decoding locks: a callback must not call ZelPlay_Stop,
- * ZelPlay_Close, ZelPlay_SetPlayMode, ZelPlay_FreePort or an input call on its own port.
- * The buffers a callback receives are valid only during the call.
+ * port's decoding is held up for them. A callback may call every export on its own port
+ * except ZelPlay_Stop, ZelPlay_Close, ZelPlay_SetPlayMode, ZelPlay_OpenStream,
+ * ZelPlay_FreePort and the input calls (ZelPlay_InputVideoData, ZelPlay_InputAudioData),
+ * which wait for the decoding in progress and so for the callback itself. Once
+ * ZelPlay_SetDecCallBack or ZelPlay_RigisterSEICallBack has returned, the callback it
+ * replaced or cleared is no longer running and is not called again (a callback that clears
+ * itself returns from the clearing call at once). The buffers a callback receives are
+ * valid only during the call.
  */
 #ifndef ZELPLAY_PLAY_H
 #define ZELPLAY_PLAY_H
@@ -152,6 +157,17 @@ ZELPLAY_API int32_t ZelPlay_Slow(ZELPLAY_PORT port);
 ZELPLAY_API int32_t ZelPlay_OneByOne(ZELPLAY_PORT port);
 ZELPLAY_API uint32_t ZelPlay_GetPlayedTime(ZELPLAY_PORT port);
 ZELPLAY_API int32_t ZelPlay_GetPictureSize(ZELPLAY_PORT port, int32_t* width, int32_t* height);
+
+/* Snapshots of the newest picture, as a 24-bit BMP or a JPEG file, optionally with the text
+ * of tag drawn in a strip under the picture. A path without a "/" after its first character
+ * is a file name in $HOME/SnapShotFile; missing folders are made. quality: 0..100, only the
+ * low 8 bits are looked at. Errors: 1 path, tag or quality, 5 not open, 6 not playing,
+ * 13 folder cannot be made, 14 file cannot be written. */
+ZELPLAY_API int32_t ZelPlay_GetBMP(ZELPLAY_PORT port, const char* path);
+ZELPLAY_API int32_t ZelPlay_GetJPG(ZELPLAY_PORT port, const char* path, int32_t quality);
+ZELPLAY_API int32_t ZelPlay_GetBMPWithTag(ZELPLAY_PORT port, const char* path, const char* tag);
+ZELPLAY_API int32_t ZelPlay_GetJPGWithTag(ZELPLAY_PORT port, const char* path, int32_t quality,
+                                          const char* tag);
 
 /* Callbacks. */
 ZELPLAY_API int32_t ZelPlay_SetDecCallBack(ZELPLAY_PORT port, ZELPLAY_DEC_CALLBACK callback,

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <mutex>
@@ -136,27 +137,75 @@ TEST_P(RealTimeDecode, EveryPictureAtItsSizeMatchesFfmpeg) {
 
 INSTANTIATE_TEST_SUITE_P(Sizes, RealTimeDecode,
                          testing::Values(std::make_pair(176, 144), std::make_pair(352, 288),
-                                         std::make_pair(640, 480), std::make_pair(1280, 720)));
+                                         std::make_pair(640, 360), std::make_pair(640, 480),
+                                         std::make_pair(1280, 720)));
 
-TEST(RealTimeDecodeEdges, FullHdReportsWholeMacroblocksAndKeepsOneDecoder) {
+// 1080 and 360 lines are coded as 68 and 23 macroblock rows; the pictures come out at
+// their own size, without the rows of padding below them.
+TEST(RealTimeDecodeEdges, CroppedSizesComeOutWithOneDecoder) {
+    for (const auto& [width, height] : {std::make_pair(1920, 1080), std::make_pair(640, 360)}) {
+        testsupport::TempDir dir;
+        const auto units = enginetest::makeH264(dir.path().string(), width, height, 6, 3);
+        ASSERT_EQ(units.size(), 6u);
+        Port p(0);
+        Collector got;
+        ZelPlay_SetDecCallBack(p.port, Collector::callback, got.user());
+        ASSERT_EQ(ZelPlay_Play(p.port, 0), 1);
+        for (uint32_t i = 0; i < units.size(); ++i)
+            EXPECT_EQ(p.feed(enginetest::recordForUnit(units[i], i)), 1);
+        int32_t w = 0, h = 0;
+        EXPECT_EQ(ZelPlay_GetPictureSize(p.port, &w, &h), 1);
+        EXPECT_EQ(w, width);
+        EXPECT_EQ(h, height);
+        const auto reference = referencePictures(dir.path().string(), units, width, height);
+        ASSERT_EQ(got.pictures.size(), 6u);
+        ASSERT_EQ(reference.size(), 6u);
+        for (size_t i = 0; i < got.pictures.size(); ++i) {
+            EXPECT_EQ(got.pictures[i].info.width, width);
+            EXPECT_EQ(got.pictures[i].info.height, height);
+            EXPECT_TRUE(got.pictures[i].data == reference[i]) << width << "x" << height << " " << i;
+        }
+        // The type-3 key frames announce the coded size (1088, 368 lines), which the
+        // decoder made for the first one already takes: created once.
+        EXPECT_EQ(zelplay::PortTable::instance().find(p.port)->decoderCreations(), 1u);
+    }
+}
+
+// A key frame whose parameter set announces another size but which yields no picture
+// leaves the size of the picture that is there.
+TEST(RealTimeDecodeEdges, PictureSizeStaysWithThePictureWhenADecodeFails) {
     testsupport::TempDir dir;
-    const auto units = enginetest::makeH264(dir.path().string(), 1920, 1080, 6, 3);
-    ASSERT_EQ(units.size(), 6u);
+    const auto small = enginetest::makeH264(dir.path().string(), 176, 144, 2, 2);
+    const auto large = enginetest::makeH264(dir.path().string(), 1920, 1080, 1, 1);
+    ASSERT_EQ(small.size(), 2u);
+    ASSERT_EQ(large.size(), 1u);
+    ASSERT_TRUE(large[0].startsWithSps);
+    // The parameter sets of the large stream without its slice.
+    std::vector<uint8_t> headersOnly = large[0].bytes;
+    for (size_t i = 4; i + 4 < headersOnly.size(); ++i) {
+        if (headersOnly[i] == 0 && headersOnly[i + 1] == 0 && headersOnly[i + 2] == 1 &&
+            (headersOnly[i + 3] & 0x1F) == 5) {
+            headersOnly.resize(headersOnly[i - 1] == 0 ? i - 1 : i);
+            break;
+        }
+    }
+    ASSERT_LT(headersOnly.size(), large[0].bytes.size());
     Port p(0);
-    Collector got;
-    got.keepData = false;
-    ZelPlay_SetDecCallBack(p.port, Collector::callback, got.user());
     ASSERT_EQ(ZelPlay_Play(p.port, 0), 1);
-    for (uint32_t i = 0; i < units.size(); ++i)
-        EXPECT_EQ(p.feed(enginetest::recordForUnit(units[i], i)), 1);
+    ASSERT_EQ(p.feed(enginetest::recordForUnit(small[0], 0)), 1);
+    enginetest::RecordFields f;
+    f.sequence = 2;
+    f.timeStamp = 2000;
+    f.frameType = 3;
+    EXPECT_EQ(p.feed(enginetest::makeRecord(f, headersOnly)), 0);
+    EXPECT_EQ(ZelPlay_GetLastError(p.port), 10u);
     int32_t w = 0, h = 0;
     EXPECT_EQ(ZelPlay_GetPictureSize(p.port, &w, &h), 1);
-    EXPECT_EQ(w, 1920);
-    EXPECT_EQ(h, 1088);  // 120 x 68 macroblocks
-    ASSERT_EQ(got.pictures.size(), 6u);
-    EXPECT_EQ(got.pictures[0].info.height, 1088);
-    // The type-3 key frames name the size the decoder already has: created once.
-    EXPECT_EQ(zelplay::PortTable::instance().find(p.port)->decoderCreations(), 1u);
+    EXPECT_EQ(w, 176);
+    EXPECT_EQ(h, 144);
+    const std::string bmp = (dir.path() / "after_failure.bmp").string();
+    ASSERT_EQ(ZelPlay_GetBMP(p.port, bmp.c_str()), 1);
+    EXPECT_EQ(std::filesystem::file_size(bmp), 54u + 176 * 144 * 3);
 }
 
 TEST(RealTimeDecodeEdges, PicturesLargerThan1080GrowTheBuffer) {

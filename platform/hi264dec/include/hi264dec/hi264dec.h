@@ -3,8 +3,9 @@
  * access unit (byte-stream form, start codes included) into a picture, destroy the decoder.
  *
  * This build decodes with libavcodec, set up so that one access unit in gives its picture
- * out with no frame delay. The reported size is the coded size in whole macroblocks (no
- * cropping), so a 1080-line stream coded as 68 macroblock rows reports 1088 lines.
+ * out with no frame delay. The reported size is the picture's display size, with the cropping
+ * of its sequence parameter set applied: a 1080-line stream coded as 68 macroblock rows
+ * reports 1080 lines, as a hardware decoder hands it out.
  *
  * A handle is used by one thread at a time; different handles may be used on different
  * threads at once.
