@@ -28,6 +28,10 @@ std::mutex& sdlAudioLock() {
 std::atomic<int> devicesOpen{0};
 
 constexpr int kMaxSampleRate = 192000;
+// Silence queued ahead of sound written to an idle device. PCM fed at the pace of real time
+// arrives a frame (40 ms) at a time while the device takes a period (32 ms) at a time; the
+// lead keeps the device from running dry between frames, at the cost of that much delay.
+constexpr int kLeadMs = 100;
 constexpr uint32_t kFullGainQ15 = 1u << 15;
 
 // A device period of about 32 ms: the power of two of samples nearest rate / 32.
@@ -99,6 +103,8 @@ class SdlSoundOutput final : public SoundOutput {
             n &= ~size_t{1};  // whole samples only, or every later sample would be split
         if (n == 0)
             return kSoundWritten;
+        if (SDL_GetQueuedAudioSize(device_) == 0 && !queueLead())
+            return kSoundDropped;
         const uint8_t* data = gainQ15_ == kFullGainQ15 ? pcm : applyGain(pcm, n);
         if (SDL_QueueAudio(device_, data, static_cast<Uint32>(n)) != 0)
             return kSoundDropped;
@@ -185,6 +191,18 @@ class SdlSoundOutput final : public SoundOutput {
         --devicesOpen;
     }
 
+    // Silence ahead of sound for an idle device; it takes a buffer of its own.
+    bool queueLead() {
+        const size_t bytes =
+            static_cast<size_t>(rate_) * kLeadMs / 1000 * static_cast<size_t>(bits_ / 8);
+        lead_.assign(bytes, bits_ == 8 ? 0x80 : 0);
+        if (SDL_QueueAudio(device_, lead_.data(), static_cast<Uint32>(bytes)) != 0)
+            return false;
+        pending_.push_back(bytes);
+        pendingBytes_ += bytes;
+        return true;
+    }
+
     // Forgets the buffers the device has taken whole.
     void retirePlayed() {
         if (device_ == 0 || pending_.empty())
@@ -224,6 +242,7 @@ class SdlSoundOutput final : public SoundOutput {
     std::deque<size_t> pending_;    // sizes of the buffers written and not yet played
     size_t pendingBytes_ = 0;       // their sum
     std::vector<uint8_t> scaled_;   // the PCM with the gain applied
+    std::vector<uint8_t> lead_;     // silence queued ahead of sound
 };
 
 }  // namespace
