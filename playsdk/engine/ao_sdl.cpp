@@ -8,6 +8,8 @@
 #include <atomic>
 #include <deque>
 #include <mutex>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 #include "sound_output.h"
@@ -26,6 +28,26 @@ std::mutex& sdlAudioLock() {
     return lock;
 }
 std::atomic<int> devicesOpen{0};
+
+// SDL keeps data per thread (its error text) for every thread that starts the subsystem or
+// opens or closes a device, and frees it only when told to on that thread. The threads that
+// get here are the callers' and the scheduler's, so those calls run on a short thread of
+// their own that releases what SDL kept before it ends. They are rare: a change of the
+// port heard or of its format.
+template <typename Fn>
+bool onSdlThread(Fn&& fn) {
+    bool result = false;
+    try {
+        std::thread worker([&] {
+            result = fn();
+            SDL_TLSCleanup();
+        });
+        worker.join();
+    } catch (const std::system_error&) {
+        result = fn();  // no thread to be had: SDL's per-thread data stays with this one
+    }
+    return result;
+}
 
 constexpr int kMaxSampleRate = 192000;
 // Silence queued ahead of sound written to an idle device. PCM fed at the pace of real time
@@ -158,23 +180,30 @@ class SdlSoundOutput final : public SoundOutput {
 
   private:
     bool openDevice() {
-        std::lock_guard sdl(sdlAudioLock());
-        if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0)
-            return false;
         SDL_AudioSpec wanted{};
         wanted.freq = rate_;
         wanted.format = bits_ == 8 ? AUDIO_U8 : AUDIO_S16LSB;
         wanted.channels = 1;
         wanted.samples = devicePeriodSamples(rate_);
         wanted.callback = nullptr;  // fed by SDL_QueueAudio
-        SDL_AudioSpec obtained{};
-        // No changes allowed: SDL converts to whatever the hardware takes.
-        device_ = SDL_OpenAudioDevice(nullptr, 0, &wanted, &obtained, 0);
-        if (device_ == 0) {
-            SDL_QuitSubSystem(SDL_INIT_AUDIO);
+        SDL_AudioDeviceID device = 0;
+        const bool opened = onSdlThread([&] {
+            std::lock_guard sdl(sdlAudioLock());
+            if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0)
+                return false;
+            SDL_AudioSpec obtained{};
+            // No changes allowed: SDL converts to whatever the hardware takes.
+            device = SDL_OpenAudioDevice(nullptr, 0, &wanted, &obtained, 0);
+            if (device == 0) {
+                SDL_QuitSubSystem(SDL_INIT_AUDIO);
+                return false;
+            }
+            SDL_PauseAudioDevice(device, 0);
+            return true;
+        });
+        if (!opened)
             return false;
-        }
-        SDL_PauseAudioDevice(device_, 0);
+        device_ = device;
         ++devicesOpen;
         return true;
     }
@@ -184,10 +213,14 @@ class SdlSoundOutput final : public SoundOutput {
         pendingBytes_ = 0;
         if (device_ == 0)
             return;
-        std::lock_guard sdl(sdlAudioLock());
-        SDL_CloseAudioDevice(device_);  // what is queued goes with it
-        SDL_QuitSubSystem(SDL_INIT_AUDIO);
+        const SDL_AudioDeviceID device = device_;
         device_ = 0;
+        onSdlThread([device] {
+            std::lock_guard sdl(sdlAudioLock());
+            SDL_CloseAudioDevice(device);  // what is queued goes with it
+            SDL_QuitSubSystem(SDL_INIT_AUDIO);
+            return true;
+        });
         --devicesOpen;
     }
 
@@ -256,11 +289,13 @@ int sdlSoundDevicesOpen() {
 }
 
 bool sdlAudioAvailable() {
-    std::lock_guard sdl(sdlAudioLock());
-    if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0)
-        return false;
-    SDL_QuitSubSystem(SDL_INIT_AUDIO);
-    return true;
+    return onSdlThread([] {
+        std::lock_guard sdl(sdlAudioLock());
+        if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0)
+            return false;
+        SDL_QuitSubSystem(SDL_INIT_AUDIO);
+        return true;
+    });
 }
 
 }  // namespace zelplay

@@ -248,6 +248,18 @@ TEST_F(SdlSound, ExportsAnswerWithTheirCodes) {
     EXPECT_EQ(ZelPlay_StopSound(), 1);
 }
 
+TEST_F(SdlSound, BufferedAudioAwayFromNormalSpeedDoesNotReachTheDevice) {
+    StreamPort port(1);
+    ASSERT_EQ(ZelPlay_PlaySound(port.port, 16, 8000), 1);
+    ToneFrames tone(AudioKind::Alaw, 440);
+    ASSERT_EQ(ZelPlay_Fast(port.port), 1);
+    EXPECT_EQ(port.input(tone.nextRecord()), 1);
+    EXPECT_EQ(soundOf(port.port).buffersWaiting, 0);
+    ASSERT_EQ(ZelPlay_Play(port.port, 0), 1);  // normal speed again
+    EXPECT_EQ(port.input(tone.nextRecord()), 1);
+    EXPECT_GE(soundOf(port.port).buffersWaiting, 1);
+}
+
 TEST_F(SdlSound, APortAtTheAddressOfTheFreedSoundPortIsNotHeard) {
     ZELPLAY_PORT heard = 0;
     ASSERT_EQ(ZelPlay_GetPort(&heard), 1);
