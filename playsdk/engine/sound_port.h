@@ -6,7 +6,8 @@
 // silences it and leaves no port heard.
 //
 // Lock order: designationLock_, then the sound lock of one port at a time (the old sound
-// port's, released, then the new one's). Ports never call in here holding their own locks.
+// port's, released, then the new one's). No port lock but the sound locks is taken here and
+// no sound lock is held when this is called, so a decode callback may switch the sound.
 #pragma once
 
 #include <cstdint>
