@@ -57,11 +57,7 @@ PlayPort::~PlayPort() {
     std::lock_guard state(stateLock_);
     closeLocked();
     std::lock_guard sound(soundLock_);
-    if (soundFormat_ != 0) {
-        sound_->stop();
-        sound_->destroy();
-    }
-    sound_->setAudible(false);
+    silenceLocked();
 }
 
 int32_t PlayPort::setPlayMode(int32_t mode) {
@@ -510,13 +506,23 @@ bool PlayPort::playAudio(const FrameHeader& header, const uint8_t* payload) {
 
 // ---- Sound -------------------------------------------------------------------------------
 
-bool PlayPort::openSoundLocked(int bitsPerSample, int sampleRate) {
+void PlayPort::closeSoundLocked() {
     if (soundFormat_ != 0) {
         sound_->stop();
         sound_->destroy();
-        soundFormat_ = 0;
-        soundRoom_.notify_all();
     }
+    soundFormat_ = 0;
+    soundRoom_.notify_all();
+}
+
+void PlayPort::silenceLocked() {
+    closeSoundLocked();
+    heard_ = false;
+    sound_->setAudible(false);
+}
+
+bool PlayPort::openSoundLocked(int bitsPerSample, int sampleRate) {
+    closeSoundLocked();
     // An audible output opens its device on start.
     if (sound_->create() != 0 || sound_->setFormat(bitsPerSample, sampleRate) != 0 ||
         sound_->start() != 0) {
@@ -554,14 +560,7 @@ int32_t PlayPort::startHeard(int32_t bitsPerSample, int32_t sampleRate) {
         if (ok && soundFormat_ == 0)
             ok = openSoundLocked(bitsPerSample, sampleRate);
         if (!ok) {
-            if (soundFormat_ != 0) {
-                sound_->stop();
-                sound_->destroy();
-            }
-            soundFormat_ = 0;
-            heard_ = false;
-            sound_->setAudible(false);
-            soundRoom_.notify_all();
+            silenceLocked();
             return setError(ZELPLAY_ERR_SOUND_FORMAT), 0;
         }
     }
@@ -571,14 +570,7 @@ int32_t PlayPort::startHeard(int32_t bitsPerSample, int32_t sampleRate) {
 
 void PlayPort::silence() {
     std::lock_guard sound(soundLock_);
-    if (soundFormat_ != 0) {
-        sound_->stop();
-        sound_->destroy();
-    }
-    soundFormat_ = 0;
-    heard_ = false;
-    sound_->setAudible(false);
-    soundRoom_.notify_all();
+    silenceLocked();
 }
 
 int32_t PlayPort::setSoundVolume(uint32_t volume) {

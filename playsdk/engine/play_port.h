@@ -135,7 +135,11 @@ class PlayPort {
     bool decodeAndShow(const FrameHeader& header, const uint8_t* payload);
     // The audio step: decode with DecAudioFrame, callback, sound output.
     bool playAudio(const FrameHeader& header, const uint8_t* payload);
-    // (Re-)creates the output for a format; false leaves no output (format 0). soundLock_.
+    // These need soundLock_. Close stops and destroys the output (format 0) and wakes a
+    // waiting writer; silence also stops being heard; open (re-)creates the output for a
+    // format, and false leaves the port without one.
+    void closeSoundLocked();
+    void silenceLocked();
     bool openSoundLocked(int bitsPerSample, int sampleRate);
     // Feeds decoded PCM to the output when this port is heard in that format, waiting
     // (soundLock_ released) while the output has no room.
