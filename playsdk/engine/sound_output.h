@@ -11,7 +11,8 @@
 // that size). At most kSoundBuffers buffers wait to be played; while that many wait,
 // writePcm refuses the PCM with kSoundFull and msUntilRoom() says when the oldest will have
 // been played. The writer then waits and writes again, so a producer running ahead of real
-// time is held back to the device's pace; nothing it wrote is dropped. PCM written to a
+// time is held back to the device's pace and nothing it wrote is dropped (the port gives a
+// frame up only when the device has taken nothing for seconds). PCM written to a
 // device that has nothing left to play is preceded by a short lead of silence (100 ms,
 // which takes a buffer of its own), so that PCM fed at the pace of real time does not run
 // dry between frames.
