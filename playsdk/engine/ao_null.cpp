@@ -11,25 +11,31 @@ class NullSoundOutput final : public SoundOutput {
     int create() override { return 0; }
     int setFormat(int, int) override { return 0; }
     int start() override { return 0; }
-    int writePcm(const uint8_t*, size_t) override { return 0; }
-    int setVolume(unsigned percent) override { return percent > 100 ? 1 : 0; }
+    int setAudible(bool) override { return 0; }
+    int writePcm(const uint8_t*, size_t) override { return kSoundWritten; }
+    uint32_t msUntilRoom() override { return 1; }
+    int setVolume(unsigned percent) override {
+        if (percent > 100)
+            return 1;
+        percent_ = percent;
+        return 0;
+    }
     int stop() override { return 0; }
     void destroy() override {}
+    SoundOutputState state() override {
+        SoundOutputState s;
+        s.volumePercent = percent_;
+        return s;
+    }
+
+  private:
+    unsigned percent_ = 100;
 };
 
 }  // namespace
 
 std::unique_ptr<SoundOutput> createNullSoundOutput() {
     return std::make_unique<NullSoundOutput>();
-}
-
-std::unique_ptr<SoundOutput> createSoundOutput() {
-    return createNullSoundOutput();
-}
-
-unsigned volumePercent(uint16_t volume) {
-    constexpr double kInverseFullScale = 0.000015259021896696422;  // 1 / 65535
-    return static_cast<unsigned>(volume * kInverseFullScale * 100);
 }
 
 }  // namespace zelplay

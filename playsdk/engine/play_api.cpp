@@ -6,11 +6,13 @@
 
 #include "display_devices.h"
 #include "port_table.h"
+#include "sound_port.h"
 #include "zelplay/play.h"
 
 using zelplay::PlayPort;
 using zelplay::PortTable;
 using zelplay::SnapshotFormat;
+using zelplay::SoundPort;
 
 namespace {
 
@@ -88,6 +90,37 @@ ZELPLAY_API int32_t ZelPlay_Play(ZELPLAY_PORT port, uintptr_t window) {
 
 ZELPLAY_API int32_t ZelPlay_Stop(ZELPLAY_PORT port) {
     return withPort<int32_t>(port, 0, [](PlayPort& p) { return p.stop(); });
+}
+
+ZELPLAY_API int32_t ZelPlay_PlaySound(ZELPLAY_PORT port, int32_t bitsPerSample,
+                                      int32_t sampleRate) {
+    std::shared_ptr<PlayPort> p;
+    try {
+        p = PortTable::instance().find(port);
+        if (!p)
+            return 0;
+        return SoundPort::instance().play(p, bitsPerSample, sampleRate);
+    } catch (...) {
+        if (p)
+            p->setError(ZELPLAY_ERR_RESOURCES);
+        return 0;
+    }
+}
+
+ZELPLAY_API int32_t ZelPlay_StopSound(void) {
+    try {
+        SoundPort::instance().stop();
+    } catch (...) {
+    }
+    return 1;
+}
+
+ZELPLAY_API int32_t ZelPlay_SetVolume(ZELPLAY_PORT port, uint32_t volume) {
+    return withPort<int32_t>(port, 0, [&](PlayPort& p) { return p.setSoundVolume(volume); });
+}
+
+ZELPLAY_API uint32_t ZelPlay_GetVolume(ZELPLAY_PORT port) {
+    return withPort<uint32_t>(port, 0, [](PlayPort& p) { return p.soundVolume(); });
 }
 
 ZELPLAY_API int32_t ZelPlay_InputVideoData(ZELPLAY_PORT port, const uint8_t* record,

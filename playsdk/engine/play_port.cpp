@@ -1,6 +1,7 @@
 #include "play_port.h"
 
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <climits>
 #include <cmath>
@@ -22,7 +23,11 @@ constexpr uint32_t kMinSourceBytes = ZELPLAY_SOURCE_BUFFER_MIN;
 constexpr uint32_t kMaxSourceBytes = ZELPLAY_SOURCE_BUFFER_MAX;
 constexpr size_t kPcmBufferBytes = 1024;
 constexpr size_t kLargestCodedAudioPcm = 642;  // 321 ADPCM samples
+static_assert(kLargestCodedAudioPcm <= kPcmBufferBytes);
 constexpr uint32_t kMaxAudioPayload = 1u << 24;
+// The longest a writer waits for room: one whole buffer of 8-bit sound at 8 kHz plays in
+// 2.05 s. A device that takes nothing for longer has stalled, and the frame is dropped.
+constexpr auto kLongestSoundWait = std::chrono::milliseconds(3000);
 
 // The output format an audio payload decodes to, by DecAudioFrame's classification.
 struct AudioFormat {
@@ -58,10 +63,7 @@ PlayPort::~PlayPort() {
     std::lock_guard state(stateLock_);
     closeLocked();
     std::lock_guard sound(soundLock_);
-    if (soundFormat_ != 0) {
-        sound_->stop();
-        sound_->destroy();
-    }
+    silenceLocked();
 }
 
 int32_t PlayPort::setPlayMode(int32_t mode) {
@@ -538,27 +540,24 @@ bool PlayPort::playAudio(const FrameHeader& header, const uint8_t* payload) {
     const AudioFormat format = classifyAudio(payload, length);
     {
         std::lock_guard sound(soundLock_);
-        if (format.bits != soundFormat_) {
-            if (soundFormat_ != 0) {
-                sound_->stop();
-                sound_->destroy();
-            }
-            sound_->create();
-            sound_->setFormat(format.bits, format.rate);
-            sound_->start();
-            sound_->setVolume(volumePercent(volume_.load()));
-            soundFormat_ = format.bits;
-        }
+        if (format.bits != soundFormat_)
+            openSoundLocked(format.bits, format.rate);  // on failure the next frame tries again
     }
-    // Raw PCM is copied whole, so the buffer takes the largest of the three.
-    std::vector<uint8_t> pcm;
-    try {
-        pcm.resize(std::max({kPcmBufferBytes, kLargestCodedAudioPcm, length}));
-    } catch (const std::bad_alloc&) {
-        return setError(ZELPLAY_ERR_RESOURCES), false;
+    // Voice frames decode to at most 642 bytes and raw PCM is copied whole: raw PCM longer
+    // than the fixed buffer gets a buffer of its own length.
+    std::array<uint8_t, kPcmBufferBytes> fixed;
+    std::vector<uint8_t> large;
+    uint8_t* pcm = fixed.data();
+    if (length > fixed.size()) {
+        try {
+            large.resize(length);
+        } catch (const std::bad_alloc&) {
+            return setError(ZELPLAY_ERR_RESOURCES), false;
+        }
+        pcm = large.data();
     }
     int pcmBytes = 0;
-    if (DecAudioFrame(payload, static_cast<int>(length), pcm.data(), &pcmBytes) == 0) {
+    if (DecAudioFrame(payload, static_cast<int>(length), pcm, &pcmBytes) == 0) {
         return setError(ZELPLAY_ERR_AUDIO_DECODE), false;
     }
     if (pcmBytes <= 0) {
@@ -572,13 +571,103 @@ bool PlayPort::playAudio(const FrameHeader& header, const uint8_t* payload) {
                 0, 0, static_cast<int32_t>(header.timeStamp),
                 format.bits == 8 ? ZELPLAY_FRAME_TYPE_PCM8 : ZELPLAY_FRAME_TYPE_PCM16,
                 format.bits * 1000 / pcmBytes};
-            cb.fn(handle(), pcm.data(), pcmBytes, &info, cb.user);
+            cb.fn(handle(), pcm, pcmBytes, &info, cb.user);
         }
     }
-    if (PortTable::instance().isSoundPort(handle()))
-        sound_->writePcm(pcm.data(), static_cast<size_t>(pcmBytes));
+    writeHeard(pcm, static_cast<size_t>(pcmBytes), format.bits);
     setError(ZELPLAY_ERR_NONE);
     return true;
+}
+
+// ---- Sound -------------------------------------------------------------------------------
+
+void PlayPort::closeSoundLocked() {
+    if (soundFormat_ != 0) {
+        sound_->stop();
+        sound_->destroy();
+    }
+    soundFormat_ = 0;
+    soundRoom_.notify_all();
+}
+
+void PlayPort::silenceLocked() {
+    closeSoundLocked();
+    heard_ = false;
+    sound_->setAudible(false);
+}
+
+bool PlayPort::openSoundLocked(int bitsPerSample, int sampleRate) {
+    closeSoundLocked();
+    // An audible output opens its device on start.
+    if (sound_->create() != 0 || sound_->setFormat(bitsPerSample, sampleRate) != 0 ||
+        sound_->start() != 0) {
+        sound_->destroy();
+        return false;
+    }
+    sound_->setVolume(volumePercent(volume_.load()));
+    soundFormat_ = bitsPerSample;
+    return true;
+}
+
+void PlayPort::writeHeard(const uint8_t* pcm, size_t bytes, int bitsPerSample) {
+    std::unique_lock sound(soundLock_);
+    const auto giveUp = std::chrono::steady_clock::now() + kLongestSoundWait;
+    // Heard, and still in the format this frame was decoded for.
+    while (heard_ && soundFormat_ == bitsPerSample) {
+        if (sound_->writePcm(pcm, bytes) != kSoundFull)
+            return;
+        const auto now = std::chrono::steady_clock::now();
+        if (now >= giveUp)
+            return;
+        const auto room = std::chrono::milliseconds(sound_->msUntilRoom());
+        soundRoom_.wait_for(sound,
+                            std::min<std::chrono::steady_clock::duration>(room, giveUp - now));
+    }
+}
+
+int32_t PlayPort::startHeard(int32_t bitsPerSample, int32_t sampleRate) {
+    {
+        std::lock_guard sound(soundLock_);
+        heard_ = true;
+        // An output that runs unheard opens its device in its own format now; a port
+        // without one gets one in the format asked for.
+        bool ok = sound_->setAudible(true) == 0;
+        if (ok && soundFormat_ == 0)
+            ok = openSoundLocked(bitsPerSample, sampleRate);
+        if (!ok) {
+            silenceLocked();
+            return setError(ZELPLAY_ERR_SOUND_FORMAT), 0;
+        }
+    }
+    setError(ZELPLAY_ERR_NONE);
+    return 1;
+}
+
+void PlayPort::silence() {
+    std::lock_guard sound(soundLock_);
+    silenceLocked();
+}
+
+int32_t PlayPort::setSoundVolume(uint32_t volume) {
+    const auto v = static_cast<uint16_t>(volume & 0xFFFF);
+    {
+        std::lock_guard sound(soundLock_);
+        volume_.store(v);
+        if (soundFormat_ != 0)
+            sound_->setVolume(volumePercent(v));
+    }
+    setError(ZELPLAY_ERR_NONE);
+    return 1;
+}
+
+uint32_t PlayPort::soundVolume() {
+    setError(ZELPLAY_ERR_NONE);
+    return volume_.load();
+}
+
+SoundOutputState PlayPort::soundState() {
+    std::lock_guard sound(soundLock_);
+    return sound_->state();
 }
 
 void PlayPort::extractAndReportSei(const FrameHeader& header, const uint8_t* payload) {

@@ -22,9 +22,12 @@
 //   pictureLock_  the last picture: written under decodeLock_ and pictureLock_ together,
 //                 read under either (snapshots and the picture size take pictureLock_).
 //   decoder_ (its own lock), soundLock_, callbackLock_, callbackGate_: leaves.
+// soundLock_ comes after SoundPort's designation lock when the sound port changes; a writer
+// waiting for room in the sound output releases it while it waits (soundRoom_).
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <memory>
@@ -105,6 +108,17 @@ class PlayPort {
     int32_t setColour(int32_t brightness, int32_t contrast, int32_t saturation, int32_t hue);
     int32_t getColour(int32_t* brightness, int32_t* contrast, int32_t* saturation, int32_t* hue);
 
+    // Sound. Which port is heard is SoundPort's to decide; these are this port's part.
+    // Makes this port heard, opening its output for bits and rate unless one runs already;
+    // 0 with code 9 when the output refuses, leaving the port without output. Called by
+    // SoundPort under its designation lock.
+    int32_t startHeard(int32_t bitsPerSample, int32_t sampleRate);
+    // Stops and destroys the output (silence at once) and stops being heard.
+    void silence();
+    int32_t setSoundVolume(uint32_t volume);  // the low 16 bits
+    uint32_t soundVolume();
+    SoundOutputState soundState();
+
     // The scheduler thread: one visit of this port's frame queue (buffered mode). Memory
     // running out while the frame is shown is stored on the port (code 16), not thrown.
     ServiceResult serviceBufferedStream(uint32_t nowMs);
@@ -143,6 +157,15 @@ class PlayPort {
     bool decodeAndShow(const FrameHeader& header, const uint8_t* payload);
     // The audio step: decode with DecAudioFrame, callback, sound output.
     bool playAudio(const FrameHeader& header, const uint8_t* payload);
+    // These need soundLock_. Close stops and destroys the output (format 0) and wakes a
+    // waiting writer; silence also stops being heard; open (re-)creates the output for a
+    // format, and false leaves the port without one.
+    void closeSoundLocked();
+    void silenceLocked();
+    bool openSoundLocked(int bitsPerSample, int sampleRate);
+    // Feeds decoded PCM to the output when this port is heard in that format, waiting
+    // (soundLock_ released) while the output has no room.
+    void writeHeard(const uint8_t* pcm, size_t bytes, int bitsPerSample);
     void extractAndReportSei(const FrameHeader& header, const uint8_t* payload);
     DecodeCallback decodeCallback();
     SeiCallback seiCallback();
@@ -182,8 +205,10 @@ class PlayPort {
     LastPicture picture_;  // written under decodeLock_ and pictureLock_; read under either
 
     std::mutex soundLock_;
-    std::unique_ptr<SoundOutput> sound_;  // guarded by soundLock_ (writePcm excepted)
+    std::condition_variable soundRoom_;   // wakes a waiting writer: room, stop, new format
+    std::unique_ptr<SoundOutput> sound_;  // every use under soundLock_
     int soundFormat_ = 0;                 // bits the output is open for, 0 none; soundLock_
+    bool heard_ = false;                  // this is the sound port; soundLock_
 
     std::mutex callbackLock_;
     DecodeCallback decodeCallback_;  // guarded by callbackLock_

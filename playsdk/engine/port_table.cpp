@@ -7,6 +7,8 @@
 #include <new>
 #include <system_error>
 
+#include "sound_port.h"
+
 namespace zelplay {
 
 uint32_t tickCountMs() {
@@ -153,7 +155,8 @@ bool PortTable::destroy(ZELPLAY_PORT handle) {
         port = std::move(*it);
         ports_.erase(it);
     }
-    port->close();  // waits for calls in progress on it
+    SoundPort::instance().forget(*port);  // also wakes an input call waiting to be heard
+    port->close();                        // waits for calls in progress on it
     std::lock_guard life(lifeLock_);
     if (--portCount_ == 0)
         scheduler_.stop();

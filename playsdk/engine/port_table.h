@@ -67,13 +67,11 @@ class PortTable {
     std::shared_ptr<PlayPort> create();
     // The port whose handle this is, or null.
     std::shared_ptr<PlayPort> find(ZELPLAY_PORT handle);
-    // Takes the port out of the list, closes it and, for the last port, stops the
-    // scheduler. False when the handle is not a port.
+    // Takes the port out of the list, silences it if it is the sound port, closes it and,
+    // for the last port, stops the scheduler. False when the handle is not a port.
     bool destroy(ZELPLAY_PORT handle);
 
     void wakeScheduler() { scheduler_.wake(); }
-    bool isSoundPort(ZELPLAY_PORT handle) const { return soundPort_.load() == handle; }
-    void setSoundPort(ZELPLAY_PORT handle) { soundPort_.store(handle); }
 
     size_t portCount();
     bool schedulerRunning();
@@ -86,8 +84,7 @@ class PortTable {
     size_t portCount_ = 0;  // guarded by lifeLock_
     std::mutex listLock_;
     std::vector<std::shared_ptr<PlayPort>> ports_;  // oldest first; guarded by listLock_
-    std::atomic<ZELPLAY_PORT> soundPort_{0};
-    Scheduler scheduler_;  // started and stopped under lifeLock_
+    Scheduler scheduler_;                           // started and stopped under lifeLock_
 };
 
 }  // namespace zelplay

@@ -144,6 +144,20 @@ ZELPLAY_API int32_t ZelPlay_Play(ZELPLAY_PORT port, uintptr_t window);
 /* Stops play; the window is cleared (black, then its owner gets an Expose to repaint). */
 ZELPLAY_API int32_t ZelPlay_Stop(ZELPLAY_PORT port);
 
+/* Sound. Every port decodes its audio; one port of the process, the sound port, is heard.
+ * ZelPlay_PlaySound silences the sound port, then makes this port the sound port, opening
+ * its sound output for bitsPerSample (8: unsigned, 16: signed) mono at sampleRate unless it
+ * runs already in a format of its own audio; a format the output refuses stores
+ * ZELPLAY_ERR_SOUND_FORMAT and leaves no port heard. ZelPlay_StopSound silences the sound
+ * port at once and always returns 1. The volume, 0..65535 (the low 16 bits of the
+ * argument), scales what the port plays by trunc(volume / 65535 * 100) per cent.
+ * Audio input waits while the sound port's output holds 30 buffers not yet played, so a
+ * caller that feeds faster than real time is held to the pace of the sound. */
+ZELPLAY_API int32_t ZelPlay_PlaySound(ZELPLAY_PORT port, int32_t bitsPerSample, int32_t sampleRate);
+ZELPLAY_API int32_t ZelPlay_StopSound(void);
+ZELPLAY_API int32_t ZelPlay_SetVolume(ZELPLAY_PORT port, uint32_t volume);
+ZELPLAY_API uint32_t ZelPlay_GetVolume(ZELPLAY_PORT port); /* 0 for a handle that is no port */
+
 /* Stream input. */
 ZELPLAY_API int32_t ZelPlay_InputVideoData(ZELPLAY_PORT port, const uint8_t* record, uint32_t size);
 ZELPLAY_API int32_t ZelPlay_InputAudioData(ZELPLAY_PORT port, const uint8_t* record, uint32_t size);

@@ -334,7 +334,8 @@ ToneReport analyseTone(const std::vector<std::int16_t>& samples) {
         }
     // The sine changes by at most 2π·440/48000 ≈ 6 % of its peak from one sample to the next.
     const int clickStep = report.peak / 5;
-    int crossings = 0, quiet = 0;
+    int quiet = 0;
+    std::vector<std::size_t> risingAt;
     for (std::size_t i = first + 1; i <= last; ++i) {
         const double ms = static_cast<double>(i - first) / 48.0;
         quiet = std::abs(left(i)) <= report.peak / 64 ? quiet + 1 : 0;
@@ -343,10 +344,25 @@ ToneReport analyseTone(const std::vector<std::int16_t>& samples) {
         if (std::abs(left(i) - left(i - 1)) > clickStep && report.clicks++ == 0)
             report.firstClickMs = ms;
         if (left(i - 1) < 0 && left(i) >= 0)
-            ++crossings;
+            risingAt.push_back(i);
     }
-    if (first < last)
-        report.hz = crossings * 48000.0 / static_cast<double>(last - first);
+    // The pitch is the mean period between rising zero crossings, leaving out the periods
+    // that span one of the gaps let pass below.
+    std::vector<std::size_t> periods;
+    for (std::size_t k = 1; k < risingAt.size(); ++k)
+        periods.push_back(risingAt[k] - risingAt[k - 1]);
+    if (periods.empty())
+        return report;
+    std::vector<std::size_t> sorted = periods;
+    std::nth_element(sorted.begin(), sorted.begin() + sorted.size() / 2, sorted.end());
+    const double median = static_cast<double>(sorted[sorted.size() / 2]);
+    double sum = 0;
+    std::size_t counted = 0;
+    for (std::size_t period : periods)
+        if (std::abs(static_cast<double>(period) - median) <= median / 10)
+            sum += static_cast<double>(period), ++counted;
+    if (counted * 10 >= periods.size() * 9)  // all but the few periods around a gap
+        report.hz = 48000.0 * static_cast<double>(counted) / sum;
     return report;
 }
 
