@@ -38,12 +38,12 @@ inline uint8_t clampByte(int v) {
 
 // ITU-R BT.601, limited range, in thousandths with division truncating toward zero:
 //   R = 1.164 (Y - 16) + 1.596 (V - 128)
-//   G = 1.164 (Y - 16) - 0.813 (V - 128) - 0.380 (U - 128)
+//   G = 1.164 (Y - 16) - 0.813 (V - 128) - 0.391 (U - 128)
 //   B = 1.164 (Y - 16) + 2.018 (U - 128)
 inline Bgr bt601ToBgr(int y, int u, int v) {
     const int luma = 1164 * y;
     return {clampByte((luma + 2018 * u - 276928) / 1000),
-            clampByte((luma - 380 * u - 813 * v + 134080) / 1000),
+            clampByte((luma - 391 * u - 813 * v + 135488) / 1000),
             clampByte((luma + 1596 * v - 222912) / 1000)};
 }
 

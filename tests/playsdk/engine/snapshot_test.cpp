@@ -64,11 +64,11 @@ struct PlayingPort {
     ~PlayingPort() { EXPECT_EQ(ZelPlay_FreePort(port), 1); }
 };
 
-// BT.601 with real numbers (0.380 for U in G, as the library's integer form).
+// BT.601 with real numbers (the library keeps three decimals in its integer form).
 std::array<double, 3> bt601Bgr(int y, int u, int v) {
     const double l = 1.164 * (y - 16);
     auto c = [](double x) { return std::clamp(x, 0.0, 255.0); };
-    return {c(l + 2.018 * (u - 128)), c(l - 0.813 * (v - 128) - 0.380 * (u - 128)),
+    return {c(l + 2.018 * (u - 128)), c(l - 0.813 * (v - 128) - 0.391 * (u - 128)),
             c(l + 1.596 * (v - 128))};
 }
 

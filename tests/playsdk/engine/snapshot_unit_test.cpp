@@ -22,11 +22,11 @@ using namespace zelplay;
 
 namespace {
 
-// The BT.601 conversion with real numbers (0.380 for U in G, as the integer form keeps).
+// The BT.601 conversion with real numbers (the integer form keeps three decimals).
 Bgr bt601Reference(int y, int u, int v) {
     auto c = [](double x) { return static_cast<uint8_t>(std::clamp(std::round(x), 0.0, 255.0)); };
     const double l = 1.164 * (y - 16);
-    return {c(l + 2.018 * (u - 128)), c(l - 0.813 * (v - 128) - 0.380 * (u - 128)),
+    return {c(l + 2.018 * (u - 128)), c(l - 0.813 * (v - 128) - 0.391 * (u - 128)),
             c(l + 1.596 * (v - 128))};
 }
 
