@@ -106,6 +106,7 @@ int32_t PlayPort::close() {
 
 void PlayPort::closeLocked() {
     stopLocked();
+    file_.clearOpened();
     {
         std::lock_guard queue(queueLock_);
         dropQueuedFramesLocked();
@@ -129,6 +130,8 @@ int32_t PlayPort::play(uintptr_t window) {
         return 0;
     }
     if (playing_.load()) {
+        if (mode_.load() == kModeFile)
+            file_.resetSpeed();
         std::lock_guard queue(queueLock_);
         if (mode_.load() == kModeBuffered && streamState_ == StreamState::Playing)
             streamSpeed_ = 1.0;
@@ -153,6 +156,11 @@ int32_t PlayPort::play(uintptr_t window) {
         playedTime_.store(0);
         playing_.store(true);
     }
+    if (mode_.load() == kModeFile && !file_.start(*this)) {
+        stopLocked();
+        setError(ZELPLAY_ERR_RESOURCES);
+        return 0;
+    }
     PortTable::instance().wakeScheduler();
     setError(ZELPLAY_ERR_NONE);
     return 1;
@@ -167,6 +175,7 @@ int32_t PlayPort::stop() {
 
 void PlayPort::stopLocked() {
     if (playing_.load()) {
+        file_.stop();  // both file threads have ended (or are cut off from the port)
         {
             // After this no decode of a queued frame is running or starts.
             std::lock_guard queue(queueLock_);
@@ -186,6 +195,8 @@ int32_t PlayPort::pause(bool pauseFlag) {
         return setError(ZELPLAY_ERR_NOT_OPEN), 0;
     if (!playing_.load())
         return setError(ZELPLAY_ERR_NOT_PLAYING), 0;
+    if (mode_.load() == kModeFile)
+        file_.pause(pauseFlag);
     if (mode_.load() == kModeBuffered) {
         std::lock_guard queue(queueLock_);
         if (pauseFlag && streamState_ == StreamState::Playing)
@@ -199,6 +210,8 @@ int32_t PlayPort::pause(bool pauseFlag) {
 }
 
 void PlayPort::changeSpeed(double factor) {
+    if (mode_.load() == kModeFile)
+        file_.changeSpeed(factor);
     if (mode_.load() != kModeBuffered)
         return;
     std::lock_guard queue(queueLock_);
@@ -233,6 +246,8 @@ int32_t PlayPort::oneByOne() {
         return setError(ZELPLAY_ERR_NOT_OPEN), 0;
     if (!playing_.load())
         return setError(ZELPLAY_ERR_NOT_PLAYING), 0;
+    if (mode_.load() == kModeFile)
+        file_.step();
     if (mode_.load() == kModeBuffered) {
         std::lock_guard queue(queueLock_);
         streamState_ = StreamState::Step;
@@ -255,7 +270,7 @@ int32_t PlayPort::pictureSize(int32_t* width, int32_t* height) {
     if (!opened_.load())
         return setError(ZELPLAY_ERR_NOT_OPEN), 0;
     if (mode_.load() == kModeFile)
-        return 0;  // file facts come with file play
+        return pictureSizeOfFile(width, height) ? 1 : 0;
     if (!playing_.load())
         return setError(ZELPLAY_ERR_NOT_PLAYING), 0;
     const PictureSize size = decoder_.size();
@@ -429,16 +444,24 @@ bool PlayPort::decodeAndShow(const FrameHeader& header, const uint8_t* payload) 
         firstTimeStamp_.store(header.timeStamp);
     playedTime_.store(header.timeStamp - firstTimeStamp_.load());
 
+    if (!decodeToPicture(payload, header.payloadLength, static_cast<uint8_t>(header.frameType),
+                         static_cast<int32_t>(header.timeStamp), header.frameRate)) {
+        return setError(ZELPLAY_ERR_VIDEO_DECODE), false;
+    }
+    setError(ZELPLAY_ERR_NONE);
+    return true;
+}
+
+bool PlayPort::decodeToPicture(const uint8_t* payload, uint32_t length, uint8_t frameType,
+                               int32_t stampMs, int32_t frameRate) {
     PictureSize size;
     size_t pictureBytes = 0;
     {
         std::lock_guard picture(pictureLock_);
         const ColourSettings colour = ColourSettings::unpack(colour_.load());
         const bool adjusting = !colour.lumaNeutral() || !colour.chromaNeutral();
-        if (!decoder_.decode(payload, header.payloadLength, static_cast<uint8_t>(header.frameType),
-                             lastPicture_, pictureBytes, adjusting)) {
-            return setError(ZELPLAY_ERR_VIDEO_DECODE), false;
-        }
+        if (!decoder_.decode(payload, length, frameType, lastPicture_, pictureBytes, adjusting))
+            return false;
         size = decoder_.size();
         lastPictureBytes_ = pictureBytes;
         const size_t luma = static_cast<size_t>(size.width) * static_cast<size_t>(size.height);
@@ -449,13 +472,11 @@ bool PlayPort::decodeAndShow(const FrameHeader& header, const uint8_t* payload) 
     const uint8_t* y = lastPicture_.data();
     const size_t luma = static_cast<size_t>(size.width) * static_cast<size_t>(size.height);
     if (const DecodeCallback cb = decodeCallback(); cb.fn != nullptr) {
-        const ZELPLAY_FRAME_INFO info{size.width, size.height,
-                                      static_cast<int32_t>(header.timeStamp),
-                                      ZELPLAY_FRAME_TYPE_YV12, header.frameRate};
+        const ZELPLAY_FRAME_INFO info{size.width, size.height, stampMs, ZELPLAY_FRAME_TYPE_YV12,
+                                      frameRate};
         cb.fn(handle(), y, static_cast<int32_t>(pictureBytes), &info, cb.user);
     }
     video_->present(y, y + luma, y + luma * 5 / 4, size.width, size.height);
-    setError(ZELPLAY_ERR_NONE);
     return true;
 }
 
