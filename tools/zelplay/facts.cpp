@@ -107,8 +107,8 @@ int runInfo(const std::string& path, const InfoOptions& options) {
     uint8_t hasAudio = 0;
     if (ZelPlay_GetMediaInfo(path.c_str(), &width, &height, &start, &frames, &rate, &duration,
                              &bitRate, &hasAudio, options.baseOffset) != 1) {
-        std::fprintf(stderr, "zelplay: %s: not a %s file zelplay can read\n", path.c_str(),
-                     extensionOf(path) == "ifv" ? "record" : "AVI");
+        std::fprintf(stderr, "zelplay: %s: not %s file zelplay can read\n", path.c_str(),
+                     extensionOf(path) == "ifv" ? "a record" : "an AVI");
         return kExitBadFile;
     }
     const bool record = extensionOf(path) == "ifv";
