@@ -64,8 +64,9 @@ inline long indexAtMs(double ms, uint32_t durationMs, long count) {
 inline uint32_t msAtIndex(long index, long count, uint32_t durationMs) {
     if (count <= 0 || index <= 0)
         return 0;
-    return static_cast<uint32_t>(static_cast<double>(index) / static_cast<double>(count) *
-                                 durationMs);
+    // In integers: a double quotient can fall just short of a whole ms and truncate a step.
+    return static_cast<uint32_t>(static_cast<uint64_t>(index) * durationMs /
+                                 static_cast<uint64_t>(count));
 }
 
 // Frames per second reported with each file picture: total frames * 1000 / duration.
