@@ -76,13 +76,11 @@ bool writeRecord(const std::string& path, const std::vector<Unit>& units) {
     if (h == nullptr)
         return false;
     bool ok = custommp4_set_start_time(h, 1700000000) == 1 &&
-              custommp4_set_index_capacity(h, 3000, 0) == 1 &&
               custommp4_set_video_format(h, kWidth, kHeight, 25.0f, 4 << 20, "H264") == 1;
     for (size_t i = 0; ok && i < units.size(); ++i) {
-        ok = custommp4_write_video_frame(h, units[i].bytes.data(),
-                                         static_cast<int>(units[i].bytes.size()),
-                                         static_cast<uint32_t>(i * 40),
-                                         units[i].startsWithSps ? 3 : 1) == 1;
+        ok = custommp4_write_video_frame(
+                 h, units[i].bytes.data(), static_cast<int>(units[i].bytes.size()),
+                 static_cast<uint32_t>(i * 40), units[i].startsWithSps ? 3 : 1) == 1;
     }
     int error = 0;
     return custommp4_close_checked(h, &error) == 1 && ok;
@@ -198,11 +196,11 @@ int main(int argc, char** argv) {
     const ChildCost ffplay = runChild({"ffplay", "-nostats", "-loglevel", "quiet", "-autoexit",
                                        "-an", "-x", "960", "-y", "540", mp4},
                                       seconds * 4 + 30);
-    const ChildCost gst = runChild(
-        {"gst-launch-1.0", "-q", "filesrc", "location=" + mp4, "!", "qtdemux", "!", "h264parse",
-         "!", "avdec_h264", "max-threads=1", "!", "videoconvert", "!", "videoscale", "!",
-         "video/x-raw,width=960,height=540", "!", "ximagesink"},
-        seconds * 4 + 30);
+    const ChildCost gst =
+        runChild({"gst-launch-1.0", "-q", "filesrc", "location=" + mp4, "!", "qtdemux", "!",
+                  "h264parse", "!", "avdec_h264", "max-threads=1", "!", "videoconvert", "!",
+                  "videoscale", "!", "video/x-raw,width=960,height=540", "!", "ximagesink"},
+                 seconds * 4 + 30);
     double worst = 0;
     const double seekMs = seekToPictureMs(record, seeks, &worst);
 

@@ -18,8 +18,8 @@ ZELPLAY_API int32_t ZelPlay_OpenFile(ZELPLAY_PORT port, const char* path) {
 
 ZELPLAY_API int32_t ZelPlay_OpenFileEx(ZELPLAY_PORT port, const char* path, uint32_t baseOffset,
                                        uint32_t startTime) {
-    return withPort<int32_t>(port, 0,
-                             [&](PlayPort& p) { return p.openFileEx(path, baseOffset, startTime); });
+    return withPort<int32_t>(
+        port, 0, [&](PlayPort& p) { return p.openFileEx(path, baseOffset, startTime); });
 }
 
 ZELPLAY_API int32_t ZelPlay_SetPlayPos(ZELPLAY_PORT port, float position) {
@@ -57,17 +57,15 @@ ZELPLAY_API int32_t ZelPlay_GetPlayInfo(ZELPLAY_PORT port, char* path, uint32_t*
 
 ZELPLAY_API int32_t ZelPlay_GetMediaInfo(const char* path, int32_t* width, int32_t* height,
                                          uint32_t* startTime, uint32_t* frameCount,
-                                         double* frameRate, uint32_t* durationMs,
-                                         uint32_t* bitRate, uint8_t* hasAudio,
-                                         uint32_t baseOffset) {
+                                         double* frameRate, uint32_t* durationMs, uint32_t* bitRate,
+                                         uint8_t* hasAudio, uint32_t baseOffset) {
     if (path == nullptr || width == nullptr || height == nullptr || startTime == nullptr ||
         frameCount == nullptr || frameRate == nullptr || durationMs == nullptr ||
         bitRate == nullptr || hasAudio == nullptr) {
         return 0;
     }
     try {
-        const std::optional<zelplay::MediaFacts> facts =
-            zelplay::readMediaFacts(path, baseOffset);
+        const std::optional<zelplay::MediaFacts> facts = zelplay::readMediaFacts(path, baseOffset);
         if (!facts)
             return 0;
         *width = facts->width;

@@ -42,8 +42,8 @@ DecodedAudio mixDown16(size_t frames, int channels, std::vector<uint8_t>& pcm, S
 }  // namespace
 
 DecodedAudio decodeRecordAudio(const uint8_t* frame, size_t length, std::vector<uint8_t>& pcm) {
-    const bool sixteen = isVoiceFrame(frame, length) || length < 4 || length % 642 == 0 ||
-                         length % 640 == 0;
+    const bool sixteen =
+        isVoiceFrame(frame, length) || length < 4 || length % 642 == 0 || length % 640 == 0;
     return decodeVoiceFrame(frame, length, pcm, sixteen ? 16 : 8);
 }
 

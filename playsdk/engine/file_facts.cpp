@@ -112,8 +112,7 @@ std::optional<MediaFacts> readAviFacts(const std::string& path) {
         f.audioBytesPerSecond =
             static_cast<uint32_t>((f.audioBits + 7) / 8 * f.audioChannels * f.audioRate);
         f.audioBytes = avi_reader_audio_bytes(h);
-        f.audioDurationMs =
-            samplesToMs(static_cast<double>(f.audioBytes), f.audioBytesPerSecond);
+        f.audioDurationMs = samplesToMs(static_cast<double>(f.audioBytes), f.audioBytesPerSecond);
     }
     uint64_t videoBytes = 0;
     for (long i = 0; i < frames; ++i) {

@@ -71,9 +71,9 @@ inline uint32_t msAtIndex(long index, long count, uint32_t durationMs) {
 
 // Frames per second reported with each file picture: total frames * 1000 / duration.
 inline int32_t fileFrameRate(uint32_t totalFrames, uint32_t durationMs) {
-    return durationMs == 0 ? 0
-                           : static_cast<int32_t>(static_cast<uint64_t>(totalFrames) * 1000 /
-                                                  durationMs);
+    return durationMs == 0
+               ? 0
+               : static_cast<int32_t>(static_cast<uint64_t>(totalFrames) * 1000 / durationMs);
 }
 
 }  // namespace zelplay

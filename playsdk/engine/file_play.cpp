@@ -19,7 +19,7 @@ using formats::RecordPtr;
 
 namespace {
 
-constexpr size_t kRecordFrameBytes = 2 << 20;    // room for the largest record video frame
+constexpr size_t kRecordFrameBytes = 2 << 20;     // room for the largest record video frame
 constexpr long kLargestAviFrameBytes = 64 << 20;  // an AVI frame beyond this is damage
 constexpr long kLargestAviChunkBytes = 16 << 20;
 constexpr int kMinAudioBufferBytes = 1024;
@@ -203,7 +203,8 @@ void playRecordVideo(Session& s, Link& link) {
         if (const uint32_t seek = s.videoSeekMs.exchange(0); seek != 0) {
             custommp4_seek_to_time_stamp(h, seek == 1 ? 0 : seek);
             do {
-                size = custommp4_read_video_frame(h, frame.data(), capacity, &stamp, &frameMs, &type);
+                size =
+                    custommp4_read_video_frame(h, frame.data(), capacity, &stamp, &frameMs, &type);
             } while (size > 0 && type < kRecordKeyType && link.run.load());
         } else {
             size = custommp4_read_video_frame(h, frame.data(), capacity, &stamp, &frameMs, &type);
@@ -254,8 +255,9 @@ void playAviVideo(Session& s, Link& link) {
         long shownIndex = index;
         long size = 0;
         if (const uint32_t seek = s.videoSeekMs.exchange(0); seek != 0) {
-            index = seek == 1 ? 0 : indexAtMs(static_cast<double>(seek) + s.facts.startTime,
-                                              duration, total);
+            index = seek == 1
+                        ? 0
+                        : indexAtMs(static_cast<double>(seek) + s.facts.startTime, duration, total);
             do {
                 shownIndex = index;
                 size = readAviFrame(h, index++, frame);
@@ -310,14 +312,16 @@ void playRecordAudio(Session& s, Link& link) {
         const int64_t t0 = nowMs();
         const DecodedAudio decoded = decodeRecordAudio(in.data(), static_cast<size_t>(size), pcm);
         if (decoded.bits != 0 && decoded.bytes > 0) {
-            link.withHost(
-                [&](FilePlayHost& host) { host.reportPcm(pcm.data(), decoded.bytes, bits, stamp); });
+            link.withHost([&](FilePlayHost& host) {
+                host.reportPcm(pcm.data(), decoded.bytes, bits, stamp);
+            });
         }
         const double factor = s.sleepFactor.load();
         int64_t wait = 0;
         if (isNormalSpeed(factor)) {
             if (decoded.bytes > 0)
-                link.withHost([&](FilePlayHost& host) { host.writePcm(pcm.data(), decoded.bytes); });
+                link.withHost(
+                    [&](FilePlayHost& host) { host.writePcm(pcm.data(), decoded.bytes); });
             if (nowMs() - lastCheck >= kRecordSyncCheckMs) {
                 lastCheck = nowMs();
                 const int64_t video = s.positionMs.load();
@@ -387,11 +391,13 @@ void playAviAudio(Session& s, Link& link) {
             break;
         ++index;
         const int64_t t0 = nowMs();
-        const DecodedAudio decoded = decodeAviAudio(format, in.data(), static_cast<size_t>(size), pcm);
+        const DecodedAudio decoded =
+            decodeAviAudio(format, in.data(), static_cast<size_t>(size), pcm);
         if (decoded.bits == 0)
             break;
-        link.withHost(
-            [&](FilePlayHost& host) { host.reportPcm(pcm.data(), decoded.bytes, decoded.bits, 0); });
+        link.withHost([&](FilePlayHost& host) {
+            host.reportPcm(pcm.data(), decoded.bytes, decoded.bits, 0);
+        });
         const int64_t chunkMs =
             bytesPerSecond > 0 ? static_cast<int64_t>(size * 1000.0 / bytesPerSecond) : defaultMs;
         const double factor = s.sleepFactor.load();
@@ -569,8 +575,8 @@ void FilePlayer::pause(bool pause) {
     if (!s)
         return;
     int from = static_cast<int>(pause ? FileState::Playing : FileState::Paused);
-    s->state.compare_exchange_strong(from,
-                                     static_cast<int>(pause ? FileState::Paused : FileState::Playing));
+    s->state.compare_exchange_strong(
+        from, static_cast<int>(pause ? FileState::Paused : FileState::Playing));
     wakeThreads();
 }
 
@@ -629,9 +635,9 @@ bool FilePlayer::position(float* position) {
     if (!s || s->fileState() == FileState::Stopped)
         return false;
     const uint32_t duration = s->durationMs.load();
-    *position = duration == 0 ? 0.0f
-                              : static_cast<float>(static_cast<double>(s->positionMs.load()) /
-                                                   duration);
+    *position = duration == 0
+                    ? 0.0f
+                    : static_cast<float>(static_cast<double>(s->positionMs.load()) / duration);
     return true;
 }
 

@@ -56,7 +56,8 @@ int32_t PlayPort::openFileLocked(const char* path, uint32_t baseOffset, const ui
         facts.factsRead = true;
         if (startTime != nullptr && record->startTime <= *startTime &&
             *startTime <= record->endTime) {
-            const uint64_t offsetMs = (static_cast<uint64_t>(*startTime) - record->startTime) * 1000;
+            const uint64_t offsetMs =
+                (static_cast<uint64_t>(*startTime) - record->startTime) * 1000;
             facts.initialSeekMs = static_cast<uint32_t>(std::min<uint64_t>(offsetMs, UINT32_MAX));
         }
     } else if (*kind == FileKind::Avi) {

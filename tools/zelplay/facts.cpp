@@ -115,11 +115,12 @@ int runInfo(const std::string& path, const InfoOptions& options) {
     frames = frameCountOf(path, options.baseOffset, frames);
     const char* bitRateUnit = record ? "bytes/ms" : "KiB/s";
     if (options.json) {
-        std::printf("{\"file\": %s, \"kind\": \"%s\", \"width\": %d, \"height\": %d, "
-                    "\"start\": %u, \"duration_ms\": %u, \"frames\": %u, \"frame_rate\": %.3f, "
-                    "\"bit_rate\": %u, \"bit_rate_unit\": \"%s\", \"audio\": %s}\n",
-                    jsonString(path).c_str(), record ? "record" : "avi", width, height, start,
-                    duration, frames, rate, bitRate, bitRateUnit, hasAudio ? "true" : "false");
+        std::printf(
+            "{\"file\": %s, \"kind\": \"%s\", \"width\": %d, \"height\": %d, "
+            "\"start\": %u, \"duration_ms\": %u, \"frames\": %u, \"frame_rate\": %.3f, "
+            "\"bit_rate\": %u, \"bit_rate_unit\": \"%s\", \"audio\": %s}\n",
+            jsonString(path).c_str(), record ? "record" : "avi", width, height, start, duration,
+            frames, rate, bitRate, bitRateUnit, hasAudio ? "true" : "false");
         return kExitOk;
     }
     std::printf("file:       %s\n", path.c_str());

@@ -251,8 +251,9 @@ int runPlay(const std::string& path, const PlayOptions& options) {
     uint8_t hasAudio = 0;
     if (ZelPlay_GetMediaInfo(path.c_str(), &pw, &ph, &start, &frames, &rate, &duration, &bitRate,
                              &hasAudio, 0) != 1) {
-        std::fprintf(stderr, "zelplay: %s: not a file zelplay can read (damaged or of another "
-                             "kind)\n",
+        std::fprintf(stderr,
+                     "zelplay: %s: not a file zelplay can read (damaged or of another "
+                     "kind)\n",
                      path.c_str());
         return kExitBadFile;
     }
@@ -265,10 +266,9 @@ int runPlay(const std::string& path, const PlayOptions& options) {
     int width = 0, height = 0;
     windowSize(options, pw, ph, &width, &height);
     const int screen = DefaultScreen(display);
-    const Window window =
-        XCreateSimpleWindow(display, RootWindow(display, screen), 0, 0,
-                            static_cast<unsigned>(width), static_cast<unsigned>(height), 0,
-                            BlackPixel(display, screen), BlackPixel(display, screen));
+    const Window window = XCreateSimpleWindow(
+        display, RootWindow(display, screen), 0, 0, static_cast<unsigned>(width),
+        static_cast<unsigned>(height), 0, BlackPixel(display, screen), BlackPixel(display, screen));
     XClassHint hint{const_cast<char*>("zelplay"), const_cast<char*>("zelplay")};
     XSetClassHint(display, window, &hint);
     Atom deleteWindow = XInternAtom(display, "WM_DELETE_WINDOW", False);

@@ -11,10 +11,10 @@ namespace zelplaycli {
 
 enum ExitCode {
     kExitOk = 0,
-    kExitBadFile = 1,   // missing, unreadable, of an unknown kind, or not readable as its kind
+    kExitBadFile = 1,  // missing, unreadable, of an unknown kind, or not readable as its kind
     kExitUsage = 2,
     kExitNoDisplay = 3,
-    kExitFailed = 4,    // the library refused to play
+    kExitFailed = 4,  // the library refused to play
 };
 
 // Checks that path names a file zelplay can take; prints why not and returns false.

@@ -189,9 +189,8 @@ ZELPLAY_API int32_t ZelPlay_GetPlayInfo(ZELPLAY_PORT port, char* path, uint32_t*
  * required; baseOffset applies to records. */
 ZELPLAY_API int32_t ZelPlay_GetMediaInfo(const char* path, int32_t* width, int32_t* height,
                                          uint32_t* startTime, uint32_t* frameCount,
-                                         double* frameRate, uint32_t* durationMs,
-                                         uint32_t* bitRate, uint8_t* hasAudio,
-                                         uint32_t baseOffset);
+                                         double* frameRate, uint32_t* durationMs, uint32_t* bitRate,
+                                         uint8_t* hasAudio, uint32_t baseOffset);
 
 /* Callbacks. */
 ZELPLAY_API int32_t ZelPlay_SetDecCallBack(ZELPLAY_PORT port, ZELPLAY_DEC_CALLBACK callback,

@@ -7,8 +7,8 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <csignal>
 #include <cmath>
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <limits>
@@ -124,7 +124,8 @@ TEST(FileControls, PauseHoldsThePositionAndOneStepShowsExactlyOneFrame) {
         EXPECT_FALSE(testsupport::waitFor([&] { return got.pictureCount() > held + 1; }, 500))
             << "step " << step << " showed more than one frame";
         const auto pictures = got.pictures();
-        EXPECT_EQ(pictures.back().info.timeStamp, pictures[pictures.size() - 2].info.timeStamp + 40);
+        EXPECT_EQ(pictures.back().info.timeStamp,
+                  pictures[pictures.size() - 2].info.timeStamp + 40);
         held = got.pictureCount();
     }
     ASSERT_EQ(ZelPlay_Pause(p.port, 0), 1);
@@ -224,9 +225,8 @@ TEST(FileCodes, OpeningChecksModePathKindAndFile) {
     uint8_t a = 7;
     EXPECT_EQ(ZelPlay_GetMediaInfo("/tmp/no_extension", &w, &hgt, &s, &c, &r, &d, &b, &a, 0), 0);
     EXPECT_EQ(w, 7);  // nothing written
-    EXPECT_EQ(ZelPlay_GetMediaInfo(tenSecondRecord().c_str(), &w, nullptr, &s, &c, &r, &d, &b,
-                                   &a, 0),
-              0);
+    EXPECT_EQ(
+        ZelPlay_GetMediaInfo(tenSecondRecord().c_str(), &w, nullptr, &s, &c, &r, &d, &b, &a, 0), 0);
     EXPECT_EQ(ZelPlay_GetMediaInfo("/tmp/clip.mp4", &w, &hgt, &s, &c, &r, &d, &b, &a, 0), 0);
 }
 
@@ -313,8 +313,8 @@ TEST(FileStop, AReadStalledOnAFifoHoldsStopNoLongerThanItsBound) {
         if (writer >= 0)
             close(writer);
     }
-    EXPECT_TRUE(testsupport::waitFor([&] { return testsupport::threadCount() <= threadsBefore; },
-                                     10000))
+    EXPECT_TRUE(
+        testsupport::waitFor([&] { return testsupport::threadCount() <= threadsBefore; }, 10000))
         << "threads before " << threadsBefore << ", now " << testsupport::threadCount();
 }
 

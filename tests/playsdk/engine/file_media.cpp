@@ -27,8 +27,8 @@ constexpr int kVoiceFrameBytes = 4 + kVoiceSamples;
 constexpr int kEncodeAlaw = 5;
 
 bool ffmpeg(const std::vector<std::string>& args) {
-    std::vector<std::string> argv = {"ffmpeg", "-hide_banner", "-loglevel", "error", "-nostdin",
-                                     "-y"};
+    std::vector<std::string> argv = {"ffmpeg", "-hide_banner", "-loglevel",
+                                     "error",  "-nostdin",     "-y"};
     argv.insert(argv.end(), args.begin(), args.end());
     return testsupport::runCommand(argv, 300000) == 0;
 }
@@ -87,8 +87,8 @@ bool makeAvi(const std::string& path, int seconds, const std::string& audioCodec
         args.insert(args.end(), {"-f", "lavfi", "-i", "sine=frequency=440:sample_rate=8000"});
     }
     args.insert(args.end(), {"-t", std::to_string(seconds), "-c:v", "libx264", "-preset",
-                             "ultrafast", "-pix_fmt", "yuv420p", "-bf", "0", "-g", "25",
-                             "-threads", "1", "-x264-params", "repeat-headers=1:scenecut=0"});
+                             "ultrafast", "-pix_fmt", "yuv420p", "-bf", "0", "-g", "25", "-threads",
+                             "1", "-x264-params", "repeat-headers=1:scenecut=0"});
     if (!audioCodec.empty())
         args.insert(args.end(), {"-c:a", audioCodec, "-ac", "1", "-ar", "8000"});
     args.insert(args.end(), {"-f", "avi", path});
@@ -209,8 +209,7 @@ ZELPLAY_PORT EndWindow::waitForEnd(uint32_t message, int timeoutMs) {
 
 int EndWindow::countEnds(uint32_t message, int timeoutMs) {
     int count = 0;
-    const auto deadline =
-        std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     while (std::chrono::steady_clock::now() < deadline) {
         if (waitForEnd(message, 50) != 0)
             ++count;

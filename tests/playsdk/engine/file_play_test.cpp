@@ -100,8 +100,8 @@ TEST_P(AviPlay, PlaysEveryFrameInOrderAndItsFactsMatchFfprobe) {
     uint32_t start = 9, count = 0, duration = 0, bitRate = 0;
     double rate = 0;
     uint8_t hasAudio = 9;
-    ASSERT_EQ(ZelPlay_GetMediaInfo(path.c_str(), &w, &h, &start, &count, &rate, &duration,
-                                   &bitRate, &hasAudio, 0),
+    ASSERT_EQ(ZelPlay_GetMediaInfo(path.c_str(), &w, &h, &start, &count, &rate, &duration, &bitRate,
+                                   &hasAudio, 0),
               1);
     EXPECT_EQ(w, probe.width);
     EXPECT_EQ(h, probe.height);
@@ -150,17 +150,25 @@ TEST(FilePlay, OpenDmlAviOverOneGigabytePlaysItsLastPartToTheEnd) {
     testsupport::TempDir dir;
     const std::string clip = dir.file("clip.avi"), file = dir.file("big.avi");
     ASSERT_TRUE(testsupport::runCommand(
-                    {"ffmpeg", "-hide_banner", "-loglevel", "error", "-nostdin", "-y", "-f",
-                     "lavfi", "-i", "nullsrc=s=1280x720:r=25,geq=lum='random(1)*255':cb=128:cr=128",
-                     "-t", "2", "-c:v", "libx264", "-preset", "ultrafast", "-qp", "0", "-pix_fmt",
-                     "yuv420p", "-f", "avi", clip},
+                    {"ffmpeg",    "-hide_banner",
+                     "-loglevel", "error",
+                     "-nostdin",  "-y",
+                     "-f",        "lavfi",
+                     "-i",        "nullsrc=s=1280x720:r=25,geq=lum='random(1)*255':cb=128:cr=128",
+                     "-t",        "2",
+                     "-c:v",      "libx264",
+                     "-preset",   "ultrafast",
+                     "-qp",       "0",
+                     "-pix_fmt",  "yuv420p",
+                     "-f",        "avi",
+                     clip},
                     300000) == 0);
     const auto clipSize = static_cast<long>(std::filesystem::file_size(clip));
     const int loops = static_cast<int>((1100L << 20) / clipSize) + 1;
-    ASSERT_EQ(testsupport::runCommand({"ffmpeg", "-hide_banner", "-loglevel", "error", "-nostdin",
-                                       "-y", "-stream_loop", std::to_string(loops), "-i", clip,
-                                       "-c", "copy", "-f", "avi", file},
-                                      600000),
+    ASSERT_EQ(testsupport::runCommand(
+                  {"ffmpeg", "-hide_banner", "-loglevel", "error", "-nostdin", "-y", "-stream_loop",
+                   std::to_string(loops), "-i", clip, "-c", "copy", "-f", "avi", file},
+                  600000),
               0);
     std::filesystem::remove(clip);
     ASSERT_GT(std::filesystem::file_size(file), 1ull << 30);
@@ -272,8 +280,8 @@ TEST(FilePlay, RecordInsideALargerFileReportsItsOwnSizeAndStartsWhereAsked) {
     uint32_t start = 0, count = 9, duration = 0, bitRate = 0;
     double rate = 0;
     uint8_t hasAudio = 0;
-    ASSERT_EQ(ZelPlay_GetMediaInfo(path.c_str(), &w, &h, &start, &count, &rate, &duration,
-                                   &bitRate, &hasAudio, b.baseOffset),
+    ASSERT_EQ(ZelPlay_GetMediaInfo(path.c_str(), &w, &h, &start, &count, &rate, &duration, &bitRate,
+                                   &hasAudio, b.baseOffset),
               1);
     EXPECT_EQ(w, b.width);
     EXPECT_EQ(start, b.startTime);
@@ -282,8 +290,8 @@ TEST(FilePlay, RecordInsideALargerFileReportsItsOwnSizeAndStartsWhereAsked) {
     EXPECT_EQ(duration, 9960u);
     EXPECT_EQ(hasAudio, 1);
     EXPECT_GT(bitRate, 0u);
-    ASSERT_EQ(ZelPlay_GetMediaInfo(path.c_str(), &w, &h, &start, &count, &rate, &duration,
-                                   &bitRate, &hasAudio, 0),
+    ASSERT_EQ(ZelPlay_GetMediaInfo(path.c_str(), &w, &h, &start, &count, &rate, &duration, &bitRate,
+                                   &hasAudio, 0),
               1);
     EXPECT_EQ(w, a.width);
     EXPECT_EQ(hasAudio, 0);

@@ -105,7 +105,8 @@ TEST(FileAudio, VoiceFramesDecodeInRecordsAndAvis) {
     const DecodedAudio record = decodeRecordAudio(frame.data(), frame.size(), pcm);
     EXPECT_EQ(record.bits, 16);
     EXPECT_EQ(record.bytes, 640u);
-    const DecodedAudio avi = decodeAviAudio({kWaveFormatPcm, 1, 16}, frame.data(), frame.size(), pcm);
+    const DecodedAudio avi =
+        decodeAviAudio({kWaveFormatPcm, 1, 16}, frame.data(), frame.size(), pcm);
     EXPECT_EQ(avi.bits, 16);
     EXPECT_EQ(avi.bytes, 640u);
 }

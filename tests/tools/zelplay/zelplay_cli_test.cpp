@@ -108,8 +108,8 @@ TEST_F(ZelplayCli, PlaysInAWindowPausesOnSpaceAndExitsAtTheEnd) {
     auto title = [&] { return commandOutput({"xdotool", "getwindowname", id}, dir_); };
     // The position in the title moves on.
     long first = -1;
-    ASSERT_TRUE(testsupport::waitFor([&] { return (first = titlePositionMs(title())) >= 0; },
-                                     10000, 50));
+    ASSERT_TRUE(
+        testsupport::waitFor([&] { return (first = titlePositionMs(title())) >= 0; }, 10000, 50));
     EXPECT_NE(title().find("/ 00:05.9"), std::string::npos) << title();  // 150 frames: 5.96 s
     ASSERT_TRUE(testsupport::waitFor([&] { return titlePositionMs(title()) > first; }, 10000, 50))
         << title();
@@ -138,8 +138,8 @@ TEST_F(ZelplayCli, PlaysInAWindowPausesOnSpaceAndExitsAtTheEnd) {
         << title();
 #ifdef ZELPLAY_EXPECT_PICTURES
     before = windowPixels(display, window);
-    EXPECT_FALSE(testsupport::waitFor([&] { return windowPixels(display, window) != before; },
-                                      1000, 200));
+    EXPECT_FALSE(
+        testsupport::waitFor([&] { return windowPixels(display, window) != before; }, 1000, 200));
     XCloseDisplay(display);
 #endif
     // Space again resumes; at the end of the file it exits by itself, with 0.
