@@ -154,6 +154,7 @@ double seekToPictureMs(const std::string& record, int seeks, double* worst) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    setvbuf(stdout, nullptr, _IOLBF, 0);  // nothing buffered is copied into the children
     const int seconds = argc > 1 ? std::atoi(argv[1]) : 10;
     const int seeks = argc > 2 ? std::atoi(argv[2]) : 10;
     const int frames = seconds * 25;
