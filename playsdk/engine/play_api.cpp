@@ -5,7 +5,7 @@
 #include <new>
 
 #include "display_devices.h"
-#include "port_table.h"
+#include "port_call.h"
 #include "sound_port.h"
 #include "zelplay/play.h"
 
@@ -13,26 +13,7 @@ using zelplay::PlayPort;
 using zelplay::PortTable;
 using zelplay::SnapshotFormat;
 using zelplay::SoundPort;
-
-namespace {
-
-// Runs fn on the port of handle; a handle that is no port gives failure and stores nothing.
-template <typename R, typename Fn>
-R withPort(ZELPLAY_PORT handle, R failure, Fn&& fn) noexcept {
-    std::shared_ptr<PlayPort> port;
-    try {
-        port = PortTable::instance().find(handle);
-        if (!port)
-            return failure;
-        return fn(*port);
-    } catch (...) {
-        if (port)
-            port->setError(ZELPLAY_ERR_RESOURCES);
-        return failure;
-    }
-}
-
-}  // namespace
+using zelplay::withPort;
 
 extern "C" {
 

@@ -119,6 +119,7 @@ int32_t PlayPort::close() {
 
 void PlayPort::closeLocked() {
     stopLocked();
+    file_.clearOpened();
     {
         std::lock_guard queue(queueLock_);
         dropQueuedFramesLocked();
@@ -142,6 +143,8 @@ int32_t PlayPort::play(uintptr_t window) {
         return 0;
     }
     if (playing_.load()) {
+        if (mode_.load() == kModeFile)
+            file_.resetSpeed();
         std::lock_guard queue(queueLock_);
         if (mode_.load() == kModeBuffered && streamState_ == StreamState::Playing)
             streamSpeed_ = 1.0;
@@ -166,6 +169,11 @@ int32_t PlayPort::play(uintptr_t window) {
         playedTime_.store(0);
         playing_.store(true);
     }
+    if (mode_.load() == kModeFile && !file_.start(*this)) {
+        stopLocked();
+        setError(ZELPLAY_ERR_RESOURCES);
+        return 0;
+    }
     PortTable::instance().wakeScheduler();
     setError(ZELPLAY_ERR_NONE);
     return 1;
@@ -184,6 +192,7 @@ int32_t PlayPort::stop() {
 
 void PlayPort::stopLocked() {
     if (playing_.load()) {
+        file_.stop();  // both file threads have ended (or are cut off from the port)
         {
             // No decode is running (decodeLock_ is held), and none starts after this.
             std::lock_guard queue(queueLock_);
@@ -203,6 +212,8 @@ int32_t PlayPort::pause(bool pauseFlag) {
         return setError(ZELPLAY_ERR_NOT_OPEN), 0;
     if (!playing_.load())
         return setError(ZELPLAY_ERR_NOT_PLAYING), 0;
+    if (mode_.load() == kModeFile)
+        file_.pause(pauseFlag);
     if (mode_.load() == kModeBuffered) {
         std::lock_guard queue(queueLock_);
         if (pauseFlag && streamState_ == StreamState::Playing)
@@ -216,6 +227,8 @@ int32_t PlayPort::pause(bool pauseFlag) {
 }
 
 void PlayPort::changeSpeed(double factor) {
+    if (mode_.load() == kModeFile)
+        file_.changeSpeed(factor);
     if (mode_.load() != kModeBuffered)
         return;
     std::lock_guard queue(queueLock_);
@@ -250,6 +263,8 @@ int32_t PlayPort::oneByOne() {
         return setError(ZELPLAY_ERR_NOT_OPEN), 0;
     if (!playing_.load())
         return setError(ZELPLAY_ERR_NOT_PLAYING), 0;
+    if (mode_.load() == kModeFile)
+        file_.step();
     if (mode_.load() == kModeBuffered) {
         std::lock_guard queue(queueLock_);
         streamState_ = StreamState::Step;
@@ -272,7 +287,7 @@ int32_t PlayPort::pictureSize(int32_t* width, int32_t* height) {
     if (!opened_.load())
         return setError(ZELPLAY_ERR_NOT_OPEN), 0;
     if (mode_.load() == kModeFile)
-        return 0;  // file facts come with file play
+        return pictureSizeOfFile(width, height) ? 1 : 0;
     if (!playing_.load())
         return setError(ZELPLAY_ERR_NOT_PLAYING), 0;
     std::lock_guard picture(pictureLock_);
@@ -500,15 +515,23 @@ bool PlayPort::decodeAndShow(const FrameHeader& header, const uint8_t* payload) 
         firstTimeStamp_.store(header.timeStamp);
     playedTime_.store(header.timeStamp - firstTimeStamp_.load());
 
+    if (!decodeToPicture(payload, header.payloadLength, static_cast<uint8_t>(header.frameType),
+                         static_cast<int32_t>(header.timeStamp), header.frameRate)) {
+        return setError(ZELPLAY_ERR_VIDEO_DECODE), false;
+    }
+    setError(ZELPLAY_ERR_NONE);
+    return true;
+}
+
+bool PlayPort::decodeToPicture(const uint8_t* payload, uint32_t length, uint8_t frameType,
+                               int32_t stampMs, int32_t frameRate) {
     PictureSize size;
     {
         std::lock_guard picture(pictureLock_);
         const ColourSettings colour = ColourSettings::unpack(colour_.load());
         const bool adjusting = !colour.lumaNeutral() || !colour.chromaNeutral();
-        if (!decoder_.decode(payload, header.payloadLength, static_cast<uint8_t>(header.frameType),
-                             picture_.planes, size, adjusting)) {
-            return setError(ZELPLAY_ERR_VIDEO_DECODE), false;
-        }
+        if (!decoder_.decode(payload, length, frameType, picture_.planes, size, adjusting))
+            return false;
         picture_.width = size.width;
         picture_.height = size.height;
         const size_t luma = static_cast<size_t>(size.width) * static_cast<size_t>(size.height);
@@ -522,14 +545,12 @@ bool PlayPort::decodeAndShow(const FrameHeader& header, const uint8_t* payload) 
     {
         CallbackGate::Call call(callbackGate_);
         if (const DecodeCallback cb = decodeCallback(); cb.fn != nullptr) {
-            const ZELPLAY_FRAME_INFO info{size.width, size.height,
-                                          static_cast<int32_t>(header.timeStamp),
-                                          ZELPLAY_FRAME_TYPE_YV12, header.frameRate};
+            const ZELPLAY_FRAME_INFO info{size.width, size.height, stampMs,
+                                          ZELPLAY_FRAME_TYPE_YV12, frameRate};
             cb.fn(handle(), p.y, static_cast<int32_t>(p.totalBytes()), &info, cb.user);
         }
     }
     video_->present(p.y, p.v, p.u, size.width, size.height);
-    setError(ZELPLAY_ERR_NONE);
     return true;
 }
 

@@ -35,6 +35,7 @@
 #include <vector>
 
 #include "callback_gate.h"
+#include "file_play.h"
 #include "frame_record.h"
 #include "h264_decoder.h"
 #include "picture_adjust.h"
@@ -63,10 +64,10 @@ struct ServiceResult {
     int64_t waitMs = -1;      // the head frame is due in this many ms (-1: nothing waiting)
 };
 
-class PlayPort {
+class PlayPort : private FilePlayHost {
   public:
     PlayPort(std::unique_ptr<VideoOutput> video, std::unique_ptr<SoundOutput> sound);
-    ~PlayPort();
+    ~PlayPort() override;
     PlayPort(const PlayPort&) = delete;
     PlayPort& operator=(const PlayPort&) = delete;
 
@@ -87,6 +88,18 @@ class PlayPort {
     int32_t oneByOne();
     uint32_t playedTime();
     int32_t pictureSize(int32_t* width, int32_t* height);
+
+    // File play (play_port_file.cpp).
+    int32_t openFile(const char* path);
+    int32_t openFileEx(const char* path, uint32_t baseOffset, uint32_t startTime);
+    int32_t setPlayPos(float position);
+    float playPos();
+    int32_t setFileEndMsg(uintptr_t window, uint32_t message);
+    uint32_t fileTime();
+    uint32_t fileTotalFrames();
+    uint32_t playedFrames();
+    uint32_t fileStartTime();
+    int32_t playInfo(char* path, uint32_t* baseOffset);
 
     // Stream input (the caller's thread).
     int32_t inputVideo(const uint8_t* record, uint32_t size);
@@ -128,6 +141,7 @@ class PlayPort {
     StreamState streamState();
     uint64_t decoderCreations() const { return decoder_.creations(); }
     int runningCallbacks() { return callbackGate_.runningCalls(); }
+    FilePlayer& filePlayer() { return file_; }
 
   private:
     struct QueuedFrame {
@@ -155,6 +169,26 @@ class PlayPort {
     // The real-time decode step: continuity, decode, adjustment, callback, output. Needs
     // decodeLock_.
     bool decodeAndShow(const FrameHeader& header, const uint8_t* payload);
+    // Decodes one access unit into the last picture, adjusts it, reports it to the decode
+    // callback and presents it (the thread that decodes for the mode).
+    bool decodeToPicture(const uint8_t* payload, uint32_t length, uint8_t frameType,
+                         int32_t stampMs, int32_t frameRate);
+    bool pictureSizeOfFile(int32_t* width, int32_t* height);
+    bool fileQueryAllowed();  // opened (5), then mode 2 (2)
+    // Opening in mode 2: closes, checks and stores; the checks' code on failure.
+    int32_t openFileLocked(const char* path, uint32_t baseOffset, const uint32_t* startTime);
+
+    // FilePlayHost: the file threads' way into the port.
+    void reportFileSei(const uint8_t* frame, size_t length, uint32_t stampMs) override;
+    void notePlayPosition(uint32_t positionMs) override;
+    bool showFilePicture(const uint8_t* frame, size_t length, uint8_t frameType,
+                         uint32_t positionMs, int32_t frameRate,
+                         const std::atomic<bool>& keepRunning) override;
+    void prepareSound(int bits, int rate) override;
+    void restartSound() override;
+    bool isSoundPort() override;
+    void reportPcm(const uint8_t* pcm, size_t bytes, int bits, uint32_t stampMs) override;
+    void writePcm(const uint8_t* pcm, size_t bytes, int bits) override;
     // The audio step: decode with DecAudioFrame, callback, sound output.
     bool playAudio(const FrameHeader& header, const uint8_t* payload);
     // These need soundLock_. Close stops and destroys the output (format 0) and wakes a
@@ -227,6 +261,11 @@ class PlayPort {
     int nominalRate_ = 3;             // guarded by queueLock_
     StreamState streamState_ = StreamState::Idle;  // guarded by queueLock_
     double streamSpeed_ = 1.0;                     // guarded by queueLock_
+
+    // File play (mode 2): opened and started under stateLock_; its controls and queries
+    // take its own lock. Its threads reach this port through FilePlayHost and take
+    // pictureLock_, soundLock_ and callbackLock_ there, never stateLock_ or queueLock_.
+    FilePlayer file_{handle()};
 };
 
 }  // namespace zelplay

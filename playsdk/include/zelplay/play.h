@@ -8,6 +8,13 @@
  *     -> ZelPlay_OpenStream -> ZelPlay_Play -> ZelPlay_InputVideoData / InputAudioData ...
  *     -> ZelPlay_Stop -> ZelPlay_Close -> ZelPlay_FreePort
  *
+ * A file (mode 2) is opened with ZelPlay_OpenFile or ZelPlay_OpenFileEx instead of a stream and
+ * plays on library threads from ZelPlay_Play to ZelPlay_Stop:
+ *
+ *   ZelPlay_GetPort -> ZelPlay_SetPlayMode(2) -> [ZelPlay_SetFileEndMsg, callbacks]
+ *     -> ZelPlay_OpenFile -> ZelPlay_Play -> ZelPlay_Pause / Fast / Slow / OneByOne,
+ *        ZelPlay_SetPlayPos / GetPlayPos ... -> ZelPlay_Stop -> ZelPlay_Close -> FreePort
+ *
  * Every call returns 1 for success and 0 for failure (queries return their value, 0 on
  * failure) and stores an error code (ZELPLAY_ERR_*) in the port, read back with
  * ZelPlay_GetLastError. A handle that is not a live port makes a call return 0 without
@@ -17,12 +24,12 @@
  * Callbacks run on library threads (the caller's own thread for real-time input) while the
  * port's decoding is held up for them. A callback may call every export on its own port
  * except ZelPlay_Stop, ZelPlay_Close, ZelPlay_SetPlayMode, ZelPlay_OpenStream,
- * ZelPlay_FreePort and the input calls (ZelPlay_InputVideoData, ZelPlay_InputAudioData),
- * which wait for the decoding in progress and so for the callback itself. Once
- * ZelPlay_SetDecCallBack or ZelPlay_RigisterSEICallBack has returned, the callback it
- * replaced or cleared is no longer running and is not called again (a callback that clears
- * itself returns from the clearing call at once). The buffers a callback receives are
- * valid only during the call.
+ * ZelPlay_OpenFile, ZelPlay_OpenFileEx, ZelPlay_FreePort and the input calls
+ * (ZelPlay_InputVideoData, ZelPlay_InputAudioData), which wait for the decoding in progress
+ * and so for the callback itself. Once ZelPlay_SetDecCallBack or ZelPlay_RigisterSEICallBack
+ * has returned, the callback it replaced or cleared is no longer running and is not called
+ * again (a callback that clears itself returns from the clearing call at once). The buffers
+ * a callback receives are valid only during the call.
  */
 #ifndef ZELPLAY_PLAY_H
 #define ZELPLAY_PLAY_H
@@ -61,6 +68,22 @@ typedef intptr_t ZELPLAY_USER;
 #define ZELPLAY_ERR_SNAPSHOT_WRITE 14  /* the snapshot file cannot be written */
 #define ZELPLAY_ERR_BUFFER_FULL 15     /* the source buffer is full */
 #define ZELPLAY_ERR_RESOURCES 16       /* out of memory, or a thread cannot be started */
+
+/* Longest file path a port keeps, terminating NUL included (ZelPlay_OpenFile, ZelPlay_OpenFileEx,
+ * ZelPlay_GetPlayInfo's buffer). */
+#define ZELPLAY_PATH_MAX 520
+
+/* The end message of file play (ZelPlay_SetFileEndMsg). When a file's video thread ends (end
+ * of the file, a read error, or ZelPlay_Stop), the library sends the window an X11
+ * ClientMessage over a display connection of its own ($DISPLAY), with no event mask, so it
+ * reaches the client that created the window:
+ *   message_type  the message number given to ZelPlay_SetFileEndMsg, as an atom value
+ *   format        32
+ *   data.l[0]     the port handle's low 32 bits
+ *   data.l[1]     the port handle's high 32 bits (0 on 32-bit systems)
+ *   data.l[2..4]  0
+ * Xlib widens each 32-bit item to a long with sign extension: mask with 0xFFFFFFFF before
+ * joining them. Nothing is allocated for the message; it is sent once per play. */
 
 /* Source buffer size limits of ZelPlay_OpenStream in the buffered mode, in bytes. */
 #define ZELPLAY_SOURCE_BUFFER_MIN 66560
@@ -182,6 +205,34 @@ ZELPLAY_API int32_t ZelPlay_GetJPG(ZELPLAY_PORT port, const char* path, int32_t 
 ZELPLAY_API int32_t ZelPlay_GetBMPWithTag(ZELPLAY_PORT port, const char* path, const char* tag);
 ZELPLAY_API int32_t ZelPlay_GetJPGWithTag(ZELPLAY_PORT port, const char* path, int32_t quality,
                                           const char* tag);
+
+/* File play (mode 2). ZelPlay_OpenFile takes a record (".ifv", at offset 0) or an AVI file
+ * (".avi"); ZelPlay_OpenFileEx a record at a byte offset of its file, played from startTime
+ * (seconds since 1970) when that lies inside the record. Positions are 0..1 of the file. */
+ZELPLAY_API int32_t ZelPlay_OpenFile(ZELPLAY_PORT port, const char* path);
+ZELPLAY_API int32_t ZelPlay_OpenFileEx(ZELPLAY_PORT port, const char* path, uint32_t baseOffset,
+                                       uint32_t startTime);
+ZELPLAY_API int32_t ZelPlay_SetPlayPos(ZELPLAY_PORT port, float position);
+ZELPLAY_API float ZelPlay_GetPlayPos(ZELPLAY_PORT port);
+/* window: an X11 window id (0: no message); see the end message above. */
+ZELPLAY_API int32_t ZelPlay_SetFileEndMsg(ZELPLAY_PORT port, uintptr_t window, uint32_t message);
+
+/* File facts (mode 2): duration in ms (0 once play has reached the end), video frames,
+ * frames played, and the start (records: seconds since 1970; AVI: the video stream's start). */
+ZELPLAY_API uint32_t ZelPlay_GetFileTime(ZELPLAY_PORT port);
+ZELPLAY_API uint32_t ZelPlay_GetFileTotalFrames(ZELPLAY_PORT port);
+ZELPLAY_API uint32_t ZelPlay_GetPlayedFrames(ZELPLAY_PORT port);
+ZELPLAY_API uint32_t ZelPlay_GetFileStartTime(ZELPLAY_PORT port);
+/* The open file's path (into a buffer of ZELPLAY_PATH_MAX bytes) and base offset; either
+ * pointer may be NULL. */
+ZELPLAY_API int32_t ZelPlay_GetPlayInfo(ZELPLAY_PORT port, char* path, uint32_t* baseOffset);
+/* Facts of a record or AVI file without a port. Records report a frame count of 0 and a bit
+ * rate in bytes per ms; AVI files a bit rate in kilobytes per second. Every pointer is
+ * required; baseOffset applies to records. */
+ZELPLAY_API int32_t ZelPlay_GetMediaInfo(const char* path, int32_t* width, int32_t* height,
+                                         uint32_t* startTime, uint32_t* frameCount,
+                                         double* frameRate, uint32_t* durationMs, uint32_t* bitRate,
+                                         uint8_t* hasAudio, uint32_t baseOffset);
 
 /* Callbacks. */
 ZELPLAY_API int32_t ZelPlay_SetDecCallBack(ZELPLAY_PORT port, ZELPLAY_DEC_CALLBACK callback,
