@@ -36,11 +36,11 @@ double secondsSince(Clock::time_point t) {
 const std::string& tenSecondRecord() {
     static testsupport::TempDir dir;
     static std::string path = [] {
-        RecordSpec spec;
-        spec.seconds = 10;
-        spec.audio = false;
+        RecordSpec recipe;
+        recipe.seconds = 10;
+        recipe.audio = false;
         const std::string p = dir.file("ten.ifv");
-        return filetest::makeRecord(dir.path().string(), p, spec) == 250 ? p : std::string();
+        return filetest::makeRecord(dir.path().string(), p, recipe) == 250 ? p : std::string();
     }();
     return path;
 }
@@ -279,11 +279,11 @@ TEST(FileStop, ReturnsPromptlyWhilePausedAndDuringASeek) {
 
 TEST(FileStop, AReadStalledOnAFifoHoldsStopNoLongerThanItsBound) {
     testsupport::TempDir dir;
-    RecordSpec spec;
-    spec.seconds = 1;
-    spec.audio = false;
+    RecordSpec recipe;
+    recipe.seconds = 1;
+    recipe.audio = false;
     const std::string real = dir.file("real.ifv"), path = dir.file("stalled.ifv");
-    ASSERT_EQ(filetest::makeRecord(dir.path().string(), real, spec), 25u);
+    ASSERT_EQ(filetest::makeRecord(dir.path().string(), real, recipe), 25u);
     std::filesystem::copy_file(real, path);
     std::signal(SIGPIPE, SIG_IGN);
     const int threadsBefore = testsupport::threadCount();
@@ -320,10 +320,10 @@ TEST(FileStop, AReadStalledOnAFifoHoldsStopNoLongerThanItsBound) {
 
 TEST(FileStop, TwoHundredPlaysLeaveNoThreadDescriptorOrMemoryBehind) {
     testsupport::TempDir dir;
-    RecordSpec spec;
-    spec.seconds = 2;
+    RecordSpec recipe;
+    recipe.seconds = 2;
     const std::string withSound = dir.file("sound.ifv"), avi = dir.file("clip.avi");
-    ASSERT_EQ(filetest::makeRecord(dir.path().string(), withSound, spec), 50u);
+    ASSERT_EQ(filetest::makeRecord(dir.path().string(), withSound, recipe), 50u);
     ASSERT_TRUE(filetest::makeAvi(avi, 1, "pcm_alaw"));
     FilePort p;
     ASSERT_EQ(ZelPlay_PlaySound(p.port, 16, 8000), 1);

@@ -39,10 +39,10 @@ ZELPLAY_PORT playToEnd(FilePort& p, Collector& got, EndWindow& window, bool fast
 
 TEST(FilePlay, RecordPlaysEveryFrameInOrderAndReportsItsEnd) {
     testsupport::TempDir dir;
-    RecordSpec spec;
-    spec.seconds = 3;
+    RecordSpec recipe;
+    recipe.seconds = 3;
     const std::string path = dir.file("clip.ifv");
-    const size_t frames = filetest::makeRecord(dir.path().string(), path, spec);
+    const size_t frames = filetest::makeRecord(dir.path().string(), path, recipe);
     ASSERT_EQ(frames, 75u);
     EndWindow window;
     ASSERT_TRUE(window.ok());
@@ -53,12 +53,12 @@ TEST(FilePlay, RecordPlaysEveryFrameInOrderAndReportsItsEnd) {
     ASSERT_NE(record, nullptr);
     EXPECT_EQ(ZelPlay_GetFileTime(p.port), custommp4_duration(record));
     EXPECT_EQ(ZelPlay_GetFileTotalFrames(p.port), custommp4_video_frames(record));
-    EXPECT_EQ(ZelPlay_GetFileStartTime(p.port), spec.startTime);
+    EXPECT_EQ(ZelPlay_GetFileStartTime(p.port), recipe.startTime);
     custommp4_close(record);
     int32_t w = 0, h = 0;
     EXPECT_EQ(ZelPlay_GetPictureSize(p.port, &w, &h), 1);
-    EXPECT_EQ(w, spec.width);
-    EXPECT_EQ(h, spec.height);
+    EXPECT_EQ(w, recipe.width);
+    EXPECT_EQ(h, recipe.height);
 
     Collector got;
     EXPECT_EQ(playToEnd(p, got, window, false, 30000), p.port);
@@ -66,7 +66,7 @@ TEST(FilePlay, RecordPlaysEveryFrameInOrderAndReportsItsEnd) {
     ASSERT_EQ(pictures.size(), frames);
     for (size_t i = 0; i < frames; ++i) {
         EXPECT_EQ(pictures[i].info.timeStamp, static_cast<int32_t>(filetest::videoStamp(i)));
-        EXPECT_EQ(pictures[i].info.width, spec.width);
+        EXPECT_EQ(pictures[i].info.width, recipe.width);
         EXPECT_EQ(pictures[i].info.type, ZELPLAY_FRAME_TYPE_YV12);
         EXPECT_EQ(pictures[i].info.frameRate, 25);  // 75 frames * 1000 / 2960 ms
     }
@@ -206,13 +206,13 @@ TEST(FilePlay, OpenDmlAviOverOneGigabytePlaysItsLastPartToTheEnd) {
 
 TEST(FilePlay, SoundStaysWithinTwoSecondsOfThePicturesOverAMinute) {
     testsupport::TempDir dir;
-    RecordSpec spec;
-    spec.seconds = 60;
-    spec.width = 128;
-    spec.height = 96;
-    spec.gop = 50;
+    RecordSpec recipe;
+    recipe.seconds = 60;
+    recipe.width = 128;
+    recipe.height = 96;
+    recipe.gop = 50;
     const std::string path = dir.file("minute.ifv");
-    ASSERT_EQ(filetest::makeRecord(dir.path().string(), path, spec), 1500u);
+    ASSERT_EQ(filetest::makeRecord(dir.path().string(), path, recipe), 1500u);
     EndWindow window;
     ASSERT_TRUE(window.ok());
     FilePort p;

@@ -62,12 +62,12 @@ long titlePositionMs(const std::string& title) {
 class ZelplayCli : public testing::Test {
   protected:
     void SetUp() override {
-        filetest::RecordSpec spec;
-        spec.seconds = 6;
-        spec.width = 320;
-        spec.height = 240;
+        filetest::RecordSpec recipe;
+        recipe.seconds = 6;
+        recipe.width = 320;
+        recipe.height = 240;
         record_ = dir_.file("clip.ifv");
-        ASSERT_EQ(filetest::makeRecord(dir_.path().string(), record_, spec), 150u);
+        ASSERT_EQ(filetest::makeRecord(dir_.path().string(), record_, recipe), 150u);
     }
     testsupport::TempDir dir_;
     std::string record_;
