@@ -21,7 +21,12 @@ const char* __tsan_default_options() { return "halt_on_error=1:second_deadlock_s
 
 // fontconfig keeps the patterns of the fonts pango asked for in caches that live as long as
 // the process (pango's font map of each thread holds them) and frees none of them at exit.
-const char* __lsan_default_suppressions() { return "leak:libfontconfig.so\n"; }
+// SDL opens its D-Bus connection with its first subsystem and closes it only in SDL_Quit,
+// which the playback library never calls (its host may use SDL itself).
+const char* __lsan_default_suppressions() {
+    return "leak:libfontconfig.so\n"
+           "leak:libdbus-1.so\n";
+}
 
 // Qt is not built with ThreadSanitizer and synchronises with its own futex-based locks,
 // which the sanitizer does not see: the hand-over of a queued call between threads, and the
