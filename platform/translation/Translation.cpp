@@ -91,8 +91,12 @@ QLocale localeOf(Language language) {
 
 QStringList translationFolders(const QString& binaryPath) {
     const QDir dir = QFileInfo(binaryPath).absoluteDir();
-    return {QDir::cleanPath(dir.filePath("../share/monvid/translations")),
-            QDir::cleanPath(dir.filePath("../../share/monvid/translations"))};
+    QStringList folders;
+    if (const std::string chosen = processEnvironment("MONVID_TRANSLATIONS"); !chosen.empty())
+        folders << QString::fromStdString(chosen);
+    folders << QDir::cleanPath(dir.filePath("../share/monvid/translations"))
+            << QDir::cleanPath(dir.filePath("../../share/monvid/translations"));
+    return folders;
 }
 
 bool useCatalog(const QString& name, Language language, const QStringList& folders) {

@@ -4,7 +4,9 @@
 //
 // Catalogs are looked for in share/monvid/translations one and two folders above the binary
 // that needs them: bin/ and lib/ (or lib/<triplet>/) of an installed prefix, and the build
-// tree, where they are built into <build>/share/monvid/translations. GUI thread only.
+// tree, where they are built into <build>/share/monvid/translations. $MONVID_TRANSLATIONS,
+// when set, names a folder looked in first (for tests, and for trying a catalog out).
+// GUI thread only.
 #pragma once
 
 #include <QLocale>

@@ -65,9 +65,8 @@ TEST(CommandLine, HelpAndVersion) {
 
 TEST(CommandLine, MistakesFailWithAReason) {
     const std::vector<QStringList> mistakes = {
-        {"--bogus"},           {"-x"},           {"--screen", "x"}, {"--screen", "-1"},
-        {"--screen"},          {"--lang", "fr"}, {"--config", ""},  {"--config"},
-        {"other.ini"},         {"--play=yes"},
+        {"--bogus"},      {"-x"},           {"--screen", "x"}, {"--screen", "-1"}, {"--screen"},
+        {"--lang", "fr"}, {"--config", ""}, {"--config"},      {"other.ini"},      {"--play=yes"},
     };
     for (const QStringList& arguments : mistakes) {
         const auto parsed = parse(arguments);

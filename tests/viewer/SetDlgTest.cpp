@@ -167,7 +167,7 @@ TEST_F(SetDlgTest, AWindowCountTheWallCannotLayOutIsReportedAndNothingIsSaved) {
             << reports[0].toStdString();
         EXPECT_TRUE(reports[0].contains(typed)) << reports[0].toStdString();
         EXPECT_NE(dialog.result(), QDialog::Accepted);
-        EXPECT_EQ(dialog.m_nWinNum, 1);  // not taken
+        EXPECT_EQ(dialog.m_nWinNum, 1);                          // not taken
         EXPECT_EQ(dialog.m_lstSources->topLevelItemCount(), 2);  // kept for a second try
         std::ifstream in("set.ini", std::ios::binary);
         EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), before);

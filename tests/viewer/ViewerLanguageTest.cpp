@@ -43,13 +43,25 @@ struct Texts {
     const char* helpLine;
 };
 
-const Texts kChinese{Language::Chinese, "设置",           "播放",
-                     "停止",            "播放设置",       "0号窗口",
-                     "RTMP/RTSP视频源", "关于 vidwall",   "关于 vidwall(&A)...",
+const Texts kChinese{Language::Chinese,
+                     "设置",
+                     "播放",
+                     "停止",
+                     "播放设置",
+                     "0号窗口",
+                     "RTMP/RTSP视频源",
+                     "关于 vidwall",
+                     "关于 vidwall(&A)...",
                      "显示本帮助并退出。"};
-const Texts kEnglish{Language::English, "Settings",         "Play",
-                     "Stop",            "Play Settings",    "Window 0",
-                     "RTMP/RTSP Source", "About vidwall",   "&About vidwall...",
+const Texts kEnglish{Language::English,
+                     "Settings",
+                     "Play",
+                     "Stop",
+                     "Play Settings",
+                     "Window 0",
+                     "RTMP/RTSP Source",
+                     "About vidwall",
+                     "&About vidwall...",
                      "Show this help and exit."};
 
 class ViewerLanguage : public ::testing::TestWithParam<Texts> {

@@ -7,13 +7,13 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QContextMenuEvent>
 #include <QKeyEvent>
-#include <QScreen>
-#include <QTimer>
-#include <QComboBox>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScreen>
+#include <QTimer>
 #include <QTreeWidget>
 
 #include <filesystem>

@@ -36,18 +36,15 @@ TEST(LanguageFromEnvironment, ChineseOnlyForAChineseLocaleEverythingElseEnglish)
 }
 
 TEST(LanguageFromEnvironment, LcAllThenLcMessagesThenLang) {
-    EXPECT_EQ(languageOf({{"LC_ALL", "en_US.UTF-8"}, {"LANG", "zh_CN.UTF-8"}}),
-              Language::English);
-    EXPECT_EQ(languageOf({{"LC_ALL", "zh_CN.UTF-8"}, {"LANG", "en_US.UTF-8"}}),
-              Language::Chinese);
+    EXPECT_EQ(languageOf({{"LC_ALL", "en_US.UTF-8"}, {"LANG", "zh_CN.UTF-8"}}), Language::English);
+    EXPECT_EQ(languageOf({{"LC_ALL", "zh_CN.UTF-8"}, {"LANG", "en_US.UTF-8"}}), Language::Chinese);
     EXPECT_EQ(languageOf({{"LC_MESSAGES", "zh_CN.UTF-8"}, {"LANG", "en_US.UTF-8"}}),
               Language::Chinese);
     EXPECT_EQ(languageOf({{"LC_ALL", ""}, {"LANG", "zh_CN.UTF-8"}}), Language::Chinese);
 }
 
 TEST(LanguageFromEnvironment, LanguageListWinsUnlessTheLocaleIsC) {
-    EXPECT_EQ(languageOf({{"LANGUAGE", "zh_CN:en"}, {"LANG", "en_US.UTF-8"}}),
-              Language::Chinese);
+    EXPECT_EQ(languageOf({{"LANGUAGE", "zh_CN:en"}, {"LANG", "en_US.UTF-8"}}), Language::Chinese);
     EXPECT_EQ(languageOf({{"LANGUAGE", "en"}, {"LANG", "zh_CN.UTF-8"}}), Language::English);
     EXPECT_EQ(languageOf({{"LANGUAGE", "::zh_CN"}, {"LANG", "en_US.UTF-8"}}),
               Language::Chinese);  // empty entries are skipped
@@ -65,18 +62,20 @@ TEST(LanguageNames, OnlyZhAndEn) {
     EXPECT_EQ(translation::languageOf(QLocale(QLocale::Chinese, QLocale::Taiwan)),
               Language::Chinese);
     EXPECT_EQ(translation::languageOf(QLocale::c()), Language::English);
-    EXPECT_EQ(translation::languageOf(translation::localeOf(Language::Chinese)),
-              Language::Chinese);
-    EXPECT_EQ(translation::languageOf(translation::localeOf(Language::English)),
-              Language::English);
+    EXPECT_EQ(translation::languageOf(translation::localeOf(Language::Chinese)), Language::Chinese);
+    EXPECT_EQ(translation::languageOf(translation::localeOf(Language::English)), Language::English);
 }
 
 TEST(TranslationFolders, OneAndTwoFoldersAboveTheBinary) {
+    unsetenv("MONVID_TRANSLATIONS");
     EXPECT_EQ(translation::translationFolders("/usr/bin/vidwall"),
               QStringList({"/usr/share/monvid/translations", "/share/monvid/translations"}));
-    EXPECT_EQ(translation::translationFolders("/opt/m/lib/x86_64-linux-gnu/libmonvid.so"),
-              QStringList({"/opt/m/lib/share/monvid/translations",
-                           "/opt/m/share/monvid/translations"}));
+    EXPECT_EQ(
+        translation::translationFolders("/opt/m/lib/x86_64-linux-gnu/libmonvid.so"),
+        QStringList({"/opt/m/lib/share/monvid/translations", "/opt/m/share/monvid/translations"}));
+    setenv("MONVID_TRANSLATIONS", "/tmp/catalogs", 1);
+    EXPECT_EQ(translation::translationFolders("/usr/bin/vidwall").value(0), "/tmp/catalogs");
+    unsetenv("MONVID_TRANSLATIONS");
 }
 
 #ifdef MONVID_TRANSLATIONS_BUILD_DIR
