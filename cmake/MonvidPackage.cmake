@@ -16,9 +16,10 @@ mode), in Chinese or English. The package also holds the video wall control libm
 for other programs, its registration tool monvid-regsvr, monvid-demo and ifvtool, a tool\n\
 for recorder files.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
-set(CPACK_COMPONENTS_ALL vidwall)
-set(CPACK_DEB_COMPONENT_INSTALL OFF)  # one package of the listed components
+# One package of the one component: only its files are installed into the package.
+set(CPACK_INSTALL_CMAKE_PROJECTS "${PROJECT_BINARY_DIR};${PROJECT_NAME};vidwall;/")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_PACKAGE_SECTION video)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # Libraries the programs link come from dpkg-shlibdeps; what they load or draw with at run
