@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Sets everything up, builds, registers the video wall control, makes four demo clips, writes
-# a "set.ini" for four windows in demo/ and starts vidwall there: press "播放" (Play).
-# Without a display, vidwall runs on a private Xvfb, Play is pressed for you, and a
-# screenshot is left in demo/screenshot.png.
+# a "set.ini" for four windows in demo/ and starts vidwall there: press Play ("播放").
+# Without a display, vidwall runs on a private Xvfb with --play, and a screenshot is left in
+# demo/screenshot.png.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/setup.sh"
@@ -45,7 +45,7 @@ echo "demo: no display; running vidwall on a private Xvfb"
 display=:$(( 90 + RANDOM % 100 ))
 Xvfb "$display" -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 &
 xvfb=$!
-DISPLAY=$display SDL_AUDIODRIVER=${SDL_AUDIODRIVER:-dummy} "$vidwall" >/dev/null 2>&1 &
+DISPLAY=$display SDL_AUDIODRIVER=${SDL_AUDIODRIVER:-dummy} "$vidwall" --play >/dev/null 2>&1 &
 viewer=$!
 trap 'kill $viewer $xvfb 2>/dev/null || true' EXIT
 window=""
@@ -55,10 +55,8 @@ for _ in $(seq 50); do
   sleep 0.2
 done
 [ -n "$window" ] || { echo "demo: vidwall did not start" >&2; exit 1; }
-sleep 1
 eval "$(DISPLAY=$display xdotool getwindowgeometry --shell "$window")"
-DISPLAY=$display xdotool mousemove --window "$window" 145 $((HEIGHT - 12)) click 1   # 播放
-sleep 6
+sleep 7
 DISPLAY=$display xwd -root -silent -out "$demo/screen.xwd"
 ff -i "$demo/screen.xwd" -vf "crop=$WIDTH:$HEIGHT:$X:$Y" "$demo/screenshot.png"
 rm -f "$demo/screen.xwd"

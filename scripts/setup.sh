@@ -11,6 +11,8 @@ PACKAGES=(
   # sound, pictures, widgets, X11
   libsdl2-dev libjpeg62-turbo-dev qt6-base-dev fonts-wqy-microhei
   libx11-dev libxext-dev libxv-dev libxrandr-dev libcairo2-dev libpango1.0-dev
+  # translations: lupdate and lrelease and their CMake package; the .deb package
+  qt6-l10n-tools qt6-tools-dev dpkg-dev
   # tests: unit test framework, X server, reference codecs
   libgtest-dev xvfb xauth x11-apps xdotool libspandsp-dev
   # live servers for the network tests

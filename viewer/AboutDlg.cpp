@@ -23,15 +23,15 @@ QIcon vidwallIcon() {
 }
 
 CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
-    setWindowTitle(QString::fromUtf8("关于 vidwall"));
+    setWindowTitle(tr("关于 vidwall"));
     auto* layout = new QVBoxLayout(this);
     auto* row = new QHBoxLayout();
     auto* icon = new QLabel(this);
     icon->setPixmap(vidwallIcon().pixmap(32, 32));
     row->addWidget(icon);
-    row->addWidget(new QLabel(QString::fromUtf8("vidwall，1.0 版"), this), 1);
+    row->addWidget(new QLabel(tr("vidwall，1.0 版"), this), 1);
     layout->addLayout(row);
-    auto* ok = new QPushButton(QString::fromUtf8("确定"), this);
+    auto* ok = new QPushButton(tr("确定"), this);
     ok->setDefault(true);
     connect(ok, &QPushButton::clicked, this, &QDialog::accept);
     layout->addWidget(ok, 0, Qt::AlignRight);

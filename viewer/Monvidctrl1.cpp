@@ -1,5 +1,7 @@
 #include "Monvidctrl1.h"
 
+#include "Registration.h"
+
 using namespace component;
 
 namespace {
@@ -18,8 +20,12 @@ enum : std::int32_t {
 }  // namespace
 
 bool CMonvidctrl1::Create(QWidget* parent) {
-    m_control = createControl(kClsid, parent, &m_lastError);
+    m_control = createControl(kClsid, parent, &m_lastError, &m_lastDetail);
     return m_control != nullptr;
+}
+
+std::string CMonvidctrl1::lastErrorText() const {
+    return describeResult(m_lastError);
 }
 
 QVariant CMonvidctrl1::invoke(std::int32_t dispid, int flags, const QVariantList& args) {

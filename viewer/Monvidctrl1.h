@@ -7,6 +7,7 @@
 #include <QString>
 
 #include <cstdint>
+#include <string>
 
 #include "Component.h"
 #include "ComponentHost.h"
@@ -17,11 +18,15 @@ class CMonvidctrl1 {
     static constexpr const char* kClsid = "{C979313E-99A1-467A-8715-85F91ABF8F95}";
 
     // Creates the control and its window as a child of `parent`; false (with the reason in
-    // lastError()) when the control is not registered or cannot be made.
+    // lastError() and lastErrorDetail()) when the control is not registered or cannot be made.
     bool Create(QWidget* parent);
     bool isCreated() const { return m_control != nullptr; }
     QWidget* window() const { return m_control ? m_control->controlWindow() : nullptr; }
     component::HRESULT lastError() const { return m_lastError; }
+    std::string lastErrorText() const;  // "0x80040154, REGDB_E_CLASSNOTREG"
+    // Why the last Create failed, in the component layer's words (the loader's message, the
+    // registry file); empty after one that succeeded.
+    const std::string& lastErrorDetail() const { return m_lastDetail; }
 
     void SetWindStyle(std::uint16_t nStyle);
     void StopPlay(std::int32_t nWindow);
@@ -39,4 +44,5 @@ class CMonvidctrl1 {
 
     component::ControlPtr m_control;
     component::HRESULT m_lastError = component::S_OK;
+    std::string m_lastDetail;
 };

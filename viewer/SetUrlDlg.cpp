@@ -7,16 +7,16 @@
 #include <QVBoxLayout>
 
 CSetUrlDlg::CSetUrlDlg(QWidget* parent) : QDialog(parent) {
-    setWindowTitle(QString::fromUtf8("RTMP/RTSP视频源"));
+    setWindowTitle(tr("RTMP/RTSP视频源"));
     auto* layout = new QVBoxLayout(this);
-    layout->addWidget(new QLabel(QString::fromUtf8("RTMP或者RTSP:"), this));
+    layout->addWidget(new QLabel(tr("RTMP或者RTSP:"), this));
     m_edAddress = new QLineEdit(this);
     layout->addWidget(m_edAddress);
     auto* buttons = new QHBoxLayout();
     buttons->addStretch(1);
-    auto* ok = new QPushButton(QString::fromUtf8("确定"), this);
+    auto* ok = new QPushButton(tr("确定"), this);
     ok->setDefault(true);
-    auto* cancel = new QPushButton(QString::fromUtf8("取消"), this);
+    auto* cancel = new QPushButton(tr("取消"), this);
     connect(ok, &QPushButton::clicked, this, &CSetUrlDlg::accept);
     connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
     buttons->addWidget(ok);

@@ -1,4 +1,5 @@
-// The viewer's settings file: "set.ini" in the current directory, section "config".
+// The viewer's settings file: "set.ini" in the current directory unless the command line
+// names another, section "config".
 #pragma once
 
 #include <cstddef>
@@ -24,6 +25,11 @@ inline std::string utf8Prefix(std::string text, std::size_t maxBytes) {
         --cut;  // text[cut] continues a character that began before the cut
     text.resize(cut);
     return text;
+}
+
+// The window counts the wall lays out.
+inline constexpr bool isWindowCount(int count) {
+    return count == 1 || count == 2 || count == 4 || count == 9 || count == 16;
 }
 
 // "file0" to "file15" (and beyond, for lists longer than the wall).

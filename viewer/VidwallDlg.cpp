@@ -5,6 +5,7 @@
 #include <QLabel>
 #include <QMenu>
 #include <QPushButton>
+#include <QScreen>
 
 #include <unistd.h>
 #include <cstdio>
@@ -16,16 +17,17 @@
 
 using namespace vidwall;
 
-CvidwallDlg::CvidwallDlg(QWidget* parent) : QDialog(parent) {
+CvidwallDlg::CvidwallDlg(QWidget* parent, std::string settingsFile)
+    : QDialog(parent), m_strSettingsFile(std::move(settingsFile)) {
     setWindowTitle("vidwall");
     setWindowIcon(vidwallIcon());
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMaximizeButtonHint | Qt::WindowCloseButtonHint);
     setSizeGripEnabled(true);
 
-    m_btnPlay = new QPushButton(QString::fromUtf8("播放"), this);
-    m_btnStop = new QPushButton(QString::fromUtf8("停止"), this);
-    m_btnSet = new QPushButton(QString::fromUtf8("设置"), this);
+    m_btnPlay = new QPushButton(tr("播放"), this);
+    m_btnStop = new QPushButton(tr("停止"), this);
+    m_btnSet = new QPushButton(tr("设置"), this);
     m_btnPlay->setObjectName("1003");
     m_btnStop->setObjectName("1005");
     m_btnSet->setObjectName("1006");
@@ -39,32 +41,67 @@ CvidwallDlg::CvidwallDlg(QWidget* parent) : QDialog(parent) {
 
     runSettings = [](CSetDlg& dialog) { dialog.exec(); };
 
-    if (!m_ctrlVideo.Create(this)) {
-        // Without a registered control the window says so instead of showing an empty area.
-        auto* label = new QLabel(
-            QString("The video wall control is not registered (0x%1).\nRegister libmonvid.so with "
-                    "monvid-regsvr.")
-                .arg(static_cast<quint32>(m_ctrlVideo.lastError()), 8, 16, QChar('0')),
-            this);
-        label->setAlignment(Qt::AlignCenter);
-        m_placeholder = label;
-    }
     resize(750, 490);  // 501 × 301 dialog units
     OnInitDialog();
 }
 
 void CvidwallDlg::OnInitDialog() {
     m_bInitDone = true;
+    CreateControl();
+}
+
+int CvidwallDlg::windowCount() const {
+    return platform::GetPrivateProfileInt(kSection, kKeyWinNum, kDefaultWinNum, m_strSettingsFile);
+}
+
+bool CvidwallDlg::CreateControl() {
+    if (!m_ctrlVideo.isCreated() && m_ctrlVideo.Create(this)) {
+        delete m_placeholder;
+        m_placeholder = nullptr;
+        m_ctrlVideo.window()->show();
+    }
+    if (!m_ctrlVideo.isCreated() && !m_placeholder) {
+        // Without the control the window says why instead of showing an empty area.
+        auto* label = new QLabel(this);
+        label->setAlignment(Qt::AlignCenter);
+        label->setWordWrap(true);
+        m_placeholder = label;
+    }
+    if (auto* label = qobject_cast<QLabel*>(m_placeholder))
+        label->setText(tr("无法创建视频墙控件（%1）：\n%2")
+                           .arg(QString::fromStdString(m_ctrlVideo.lastErrorText()),
+                                QString::fromStdString(m_ctrlVideo.lastErrorDetail())));
     LayoutControls();
-    m_ctrlVideo.SetWindStyle(static_cast<std::uint16_t>(
-        platform::GetPrivateProfileInt(kSection, kKeyWinNum, kDefaultWinNum, kSettingsFile)));
+    m_ctrlVideo.SetWindStyle(static_cast<std::uint16_t>(windowCount()));
+    return m_ctrlVideo.isCreated();
+}
+
+void CvidwallDlg::SetFullScreen(bool fullScreen) {
+    if (fullScreen == m_bFullScreen)
+        return;
+    m_bFullScreen = fullScreen;
+    for (QPushButton* b : {m_btnSet, m_btnPlay, m_btnStop})
+        b->setVisible(!fullScreen);
+    if (fullScreen) {
+        m_rcNormal = geometry();
+        // A window manager makes the window cover the screen on request; without one (a bare
+        // X server, a kiosk session) the window takes the screen's place itself.
+        if (const QScreen* s = screen())
+            setGeometry(s->geometry());
+        showFullScreen();
+    } else {
+        showNormal();
+        if (m_rcNormal.isValid())
+            setGeometry(m_rcNormal);
+    }
+    LayoutControls();
 }
 
 void CvidwallDlg::LayoutControls() {
     if (!m_bInitDone)
         return;
     const QRect client = rect();
-    const int y = client.bottom() + 1 - kBandHeight;
+    const int y = client.bottom() + 1 - (m_bFullScreen ? 0 : kBandHeight);
     QWidget* video = m_ctrlVideo.window() ? m_ctrlVideo.window() : m_placeholder;
     if (video)
         video->setGeometry(client.left(), client.top(), client.width(), y - client.top());
@@ -86,15 +123,14 @@ void CvidwallDlg::moveEvent(QMoveEvent* event) {
 
 void CvidwallDlg::OnBnClickedPlay() {
     const int replay =
-        platform::GetPrivateProfileInt(kSection, kKeyReplay, kDefaultReplay, kSettingsFile);
+        platform::GetPrivateProfileInt(kSection, kKeyReplay, kDefaultReplay, m_strSettingsFile);
     m_ctrlVideo.SetReplay(static_cast<std::int16_t>(replay));
-    const int n =
-        platform::GetPrivateProfileInt(kSection, kKeyWinNum, kDefaultWinNum, kSettingsFile);
+    const int n = windowCount();
     m_ctrlVideo.SetWindStyle(static_cast<std::uint16_t>(n));
     for (int i = 0; i < std::min(n, kWindows); ++i) {
         m_ctrlVideo.StopPlay(i);
         const std::string address = platform::GetPrivateProfileString(
-            kSection, fileKey(i), "", kSettingsFile, kMaxAddressBytes);
+            kSection, fileKey(i), "", m_strSettingsFile, kMaxAddressBytes);
         if (!address.empty())
             m_ctrlVideo.startplayurl(QByteArray::fromStdString(address),
                                      static_cast<std::int16_t>(i));
@@ -105,15 +141,14 @@ void CvidwallDlg::OnBnClickedPlay() {
 }
 
 void CvidwallDlg::OnBnClickedStop() {
-    const int n =
-        platform::GetPrivateProfileInt(kSection, kKeyWinNum, kDefaultWinNum, kSettingsFile);
+    const int n = windowCount();
     m_ctrlVideo.SetWindStyle(static_cast<std::uint16_t>(n));
     for (int i = 0; i < std::min(n, kWindows); ++i)
         m_ctrlVideo.StopPlay(i);
 }
 
 void CvidwallDlg::OnBnClickedSet() {
-    CSetDlg dialog(this);
+    CSetDlg dialog(this, m_strSettingsFile);
     runSettings(dialog);
     if (dialog.result() == QDialog::Accepted)
         m_ctrlVideo.SetWindStyle(static_cast<std::uint16_t>(dialog.m_nWinNum));
@@ -125,21 +160,34 @@ void CvidwallDlg::OnAbout() {
 }
 
 void CvidwallDlg::contextMenuEvent(QContextMenuEvent* event) {
-    // The About entry of the window's menu.
+    // The About entry of the window's menu, on the button band. A right click on the wall
+    // belongs to its video windows: what they leave unhandled is not taken here.
+    const QWidget* video = m_ctrlVideo.window() ? m_ctrlVideo.window() : m_placeholder;
+    if (video && video->isVisible() && video->geometry().contains(event->pos())) {
+        event->ignore();
+        return;
+    }
     QMenu menu(this);
-    menu.addAction(QString::fromUtf8("关于 vidwall(&A)..."), this, &CvidwallDlg::OnAbout);
+    menu.addAction(tr("关于 vidwall(&A)..."), this, &CvidwallDlg::OnAbout);
     menu.exec(event->globalPos());
 }
 
 void CvidwallDlg::keyPressEvent(QKeyEvent* event) {
-    // Escape would close a dialog; the main window closes only through its close button.
-    if (event->key() == Qt::Key_Escape)
-        return;
-    if (event->key() == Qt::Key_F1) {
-        OnAbout();
-        return;
+    switch (event->key()) {
+        case Qt::Key_Escape:
+            // Escape would close a dialog; the main window closes only through its close
+            // button. In full screen it brings the band back.
+            SetFullScreen(false);
+            return;
+        case Qt::Key_F11:
+            SetFullScreen(!m_bFullScreen);
+            return;
+        case Qt::Key_F1:
+            OnAbout();
+            return;
+        default:
+            QDialog::keyPressEvent(event);
     }
-    QDialog::keyPressEvent(event);
 }
 
 void CvidwallDlg::closeEvent(QCloseEvent*) {

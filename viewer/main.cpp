@@ -1,38 +1,45 @@
-// vidwall: the desktop program that hosts the video wall control.
+// vidwall: the desktop program that hosts the video wall control. See CommandLine.h for its
+// options and VidwallApp.h for its start-up.
 #include <QApplication>
-#include <QDir>
-#include <QFileInfo>
-#include <QProcess>
 
-#include "VidwallDlg.h"
+#include <cstdio>
+#include <memory>
 
-namespace {
-
-// CvidwallApp: starts the updater beside the program when there is one, then runs the main
-// window until it closes.
-class CvidwallApp {
-  public:
-    int InitInstance(QApplication& app) {
-        startUpdater(QCoreApplication::applicationDirPath());
-        CvidwallDlg dialog;
-        dialog.show();
-        return app.exec();
-    }
-
-    // The executable "update" beside the program, started detached and not waited for.
-    static void startUpdater(const QString& programDir) {
-        const QString updater = QDir(programDir).filePath("update");
-        const QFileInfo info(updater);
-        if (info.exists() && info.isFile() && info.isExecutable())
-            QProcess::startDetached(updater, {});
-    }
-};
-
-}  // namespace
+#include "CommandLine.h"
+#include "VidwallApp.h"
 
 int main(int argc, char** argv) {
-    QApplication app(argc, argv);
-    QApplication::setApplicationName("vidwall");
-    CvidwallApp theApp;
-    return theApp.InitInstance(app);
+    using namespace vidwall;
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    // Windows need a display; --help, --version and a wrong option do not, so a first look at
+    // the arguments decides which application object to make.
+    const bool showsWindows = parseCommandLine(arguments).action == CommandLineAction::Run;
+    std::unique_ptr<QCoreApplication> app;
+    if (showsWindows)
+        app = std::make_unique<QApplication>(argc, argv);
+    else
+        app = std::make_unique<QCoreApplication>(argc, argv);
+    QCoreApplication::setApplicationName("vidwall");
+    QCoreApplication::setApplicationVersion(MONVID_VERSION);
+    useViewerLanguage(languageArgument(arguments));
+
+    // Again, now with the texts in the chosen language.
+    const CommandLine commandLine = parseCommandLine(arguments);
+    switch (commandLine.action) {
+        case CommandLineAction::ShowHelp:
+        case CommandLineAction::ShowVersion:
+            std::printf("%s\n", commandLine.text.toUtf8().constData());
+            return 0;
+        case CommandLineAction::Fail:
+            std::fprintf(
+                stderr, "vidwall: %s\n%s\n", commandLine.text.toUtf8().constData(),
+                CvidwallApp::tr("用 vidwall --help 查看可用的选项。").toUtf8().constData());
+            return kExitUsage;
+        case CommandLineAction::Run:
+            break;
+    }
+    CvidwallApp theApp(commandLine.options);
+    return theApp.InitInstance(static_cast<QApplication&>(*app));
 }

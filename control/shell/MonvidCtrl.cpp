@@ -3,6 +3,7 @@
 #include <QPainter>
 
 #include "BitmapFile.h"
+#include "ControlLanguage.h"
 #include "MonvidIds.h"
 #include "MonvidPropPage.h"
 #include "MonvidTypeLib.h"
@@ -48,6 +49,8 @@ void CMonvidCtrl::Release() {
 HRESULT CMonvidCtrl::CreateControlWindow(QWidget* parent) {
     if (m_pWnd)
         return E_FAIL;
+    // Before any window exists, so that every text is made in the host's language.
+    monvid::useControlLanguage();
     m_pWnd = new CMonvidWnd(*this, parent);
     return OnCreate() == 0 ? S_OK : E_FAIL;
 }

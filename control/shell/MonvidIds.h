@@ -1,6 +1,8 @@
 // Identity of the control library: class identifiers, ProgIDs, names and status bits.
 #pragma once
 
+#include <QtGlobal>
+
 #include <cstdint>
 
 #include "Guid.h"
@@ -22,7 +24,8 @@ inline constexpr const char* kControlProgId = "MONVID.MonvidCtrl.1";
 inline constexpr const char* kPropPageProgId = "MONVID.MonvidPropPage.1";
 inline constexpr const char* kControlTypeName = "Monvid Control";         // string 1
 inline constexpr const char* kPropPageTypeName = "Monvid Property Page";  // string 2
-inline constexpr const char* kPropPageCaption = "常规";                   // string 200
+// string 200, translated in the context of the page
+inline constexpr const char* kPropPageCaption = QT_TRANSLATE_NOOP("CMonvidPropPage", "常规");
 inline constexpr const char* kThreadingModel = "Apartment";
 // Activate when visible, set client site first, inside-out, cannot link inside, recompose on
 // resize.

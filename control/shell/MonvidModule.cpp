@@ -1,10 +1,9 @@
 // The control library's entry points: self-registration, class factories for the control and
 // its property page, and the unload query.
-#include <dlfcn.h>
-
 #include <atomic>
 
 #include "Component.h"
+#include "ControlLanguage.h"
 #include "MonvidCtrl.h"
 #include "MonvidIds.h"
 #include "MonvidPropPage.h"
@@ -66,20 +65,13 @@ class CMonvidPropPageFactory : public IClassFactory {
 CMonvidCtrlFactory g_controlFactory;
 CMonvidPropPageFactory g_pageFactory;
 
-std::string thisLibraryPath() {
-    Dl_info info{};
-    if (dladdr(reinterpret_cast<void*>(&thisLibraryPath), &info) && info.dli_fname)
-        return info.dli_fname;
-    return {};
-}
-
 }  // namespace
 
 extern "C" {
 
 __attribute__((visibility("default"))) HRESULT DllRegisterServer() {
     Registry registry;
-    const std::string path = thisLibraryPath();
+    const std::string path = monvid::controlLibraryPath();
     if (!registry.registerTypeLib(monvid::monvidTypeLib(), path))
         return SELFREG_E_TYPELIB;
 

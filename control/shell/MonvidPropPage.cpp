@@ -14,8 +14,8 @@ CMonvidPropPage::CMonvidPropPage(QWidget* parent) : QDialog(parent) {
     auto* page = new QWidget(tabs);
     page->setObjectName("page200");
     auto* pageLayout = new QVBoxLayout(page);
-    pageLayout->addWidget(new QLabel(QString::fromUtf8("Monvid 视频墙控件"), page));
-    tabs->addTab(page, QString::fromUtf8(monvid::kPropPageCaption));
+    pageLayout->addWidget(new QLabel(tr("Monvid 视频墙控件"), page));
+    tabs->addTab(page, tr(monvid::kPropPageCaption));
     layout->addWidget(tabs);
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);

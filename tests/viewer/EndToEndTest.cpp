@@ -1,6 +1,7 @@
 // vidwall as a user meets it: a real program on a real X server (Xvfb), its control
-// registered with the registration tool, "set.ini" naming four clips, buttons clicked with
-// xdotool and the screen read back.
+// registered with the registration tool (or by vidwall itself on a first run), "set.ini"
+// naming four clips, buttons clicked and keys pressed with xdotool and the screen read back.
+// The language is set for each run as a user's session sets it.
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -62,12 +63,21 @@ class EndToEnd : public ::testing::Test {
             ini << "file" << i << "=" << testsupport::mediaPath(clips[i]) << "\r\n";
     }
 
-    // Starts vidwall in the wall folder and waits for its window.
-    void startViewer() {
-        const std::string script =
-            "cd '" + work_.string() + "' && exec '" + MONVID_VIDWALL_PATH + "'";
-        viewer_ = std::make_unique<ChildProcess>(std::vector<std::string>{"sh", "-c", script},
-                                                 dir_.file("vidwall.log"));
+    // The shell command that runs `program` with `arguments` in the wall folder under the
+    // locale `lang`, with no other language variable set.
+    std::string viewerCommand(const std::string& lang, const std::string& arguments,
+                              const std::string& program = MONVID_VIDWALL_PATH) {
+        return "cd '" + work_.string() +
+               "' && exec env -u LANGUAGE -u LC_ALL -u LC_MESSAGES LANG=" + lang + " '" + program +
+               "' " + arguments;
+    }
+
+    // Starts vidwall in the wall folder and waits for its window, and, unless it plays at
+    // once, for its idle wall.
+    void startViewer(const std::string& lang = "zh_CN.UTF-8", const std::string& arguments = "") {
+        viewer_ = std::make_unique<ChildProcess>(
+            std::vector<std::string>{"sh", "-c", viewerCommand(lang, arguments)},
+            dir_.file("vidwall.log"));
         // The program's mapped main window; Qt also makes unmapped helper windows.
         const bool found = testsupport::waitUntil(
             [&] {
@@ -85,6 +95,8 @@ class EndToEnd : public ::testing::Test {
             },
             30000, 100);
         ASSERT_TRUE(found) << "vidwall did not show its window";
+        if (arguments.find("--play") != std::string::npos)
+            return;
         // Its four cells have painted their idle pictures, which hold still until Play.
         std::vector<QImage> last(4);
         const bool idle = testsupport::waitUntil(
@@ -146,9 +158,53 @@ class EndToEnd : public ::testing::Test {
     // The buttons, left to right: Settings, Play, Stop, each 75 pixels wide, 20 apart.
     void clickButton(int index) { click(20 + index * 95 + 30, geometry_.height - 20 + 8); }
 
+    // A window of vidwall's with exactly this title shown on the display, or "". Titles are
+    // compared as the window manager reads them (_NET_WM_NAME, UTF-8).
+    std::string findWindow(const std::string& title) {
+        std::istringstream list(commandOutput(
+            {"xdotool", "search", "--onlyvisible", "--classname", "vidwall"}, dir_.path()));
+        for (std::string id; std::getline(list, id);)
+            if (commandOutput({"xdotool", "getwindowname", id}, dir_.path()) == title + "\n")
+                return id;
+        return {};
+    }
+    bool waitForWindow(const std::string& name, std::string* id = nullptr) {
+        std::string found;
+        const bool shown =
+            testsupport::waitUntil([&] { return !(found = findWindow(name)).empty(); }, 30000, 100);
+        if (id)
+            *id = found;
+        return shown;
+    }
+    // Presses a key in a window until it goes away. A key pressed before the window has the
+    // keyboard focus is lost, so it is pressed again while the window stays.
+    bool pressUntilGone(const std::string& name, const std::string& id, const std::string& key) {
+        for (int i = 0; i < 5; ++i) {
+            runCommand({"xdotool", "key", "--window", id, key}, 10000);
+            if (testsupport::waitUntil([&] { return findWindow(name).empty(); }, 5000, 100))
+                return true;
+        }
+        return false;
+    }
+    void pressKey(const std::string& key) {
+        EXPECT_EQ(runCommand({"xdotool", "key", "--window", window_, key}, 10000), 0);
+    }
+
+    // Every cell leaves `before` (when given) and then keeps changing.
+    void expectMoving(const std::vector<QImage>& before = {}) {
+        for (int i = 0; i < 4; ++i) {
+            if (!before.empty())
+                EXPECT_TRUE(testsupport::waitUntil([&] { return cell(i) != before[i]; }, 15000))
+                    << "cell " << i << " still shows the idle picture";
+            const QImage first = cell(i);
+            EXPECT_TRUE(testsupport::waitUntil([&] { return cell(i) != first; }, 15000))
+                << "cell " << i << " does not move";
+        }
+    }
+
     // One cell of the 2 × 2 wall, less its title strip and frame.
     QImage cell(int index) {
-        const int videoHeight = geometry_.height - 20;
+        const int videoHeight = geometry_.height - band_;
         const int cw = geometry_.width / 2, ch = videoHeight / 2;
         const int cx = geometry_.x + (index % 2) * cw, cy = geometry_.y + (index / 2) * ch;
         return QGuiApplication::primaryScreen()
@@ -161,6 +217,7 @@ class EndToEnd : public ::testing::Test {
     std::unique_ptr<ChildProcess> viewer_;
     std::string window_;
     Geometry geometry_;
+    int band_ = 20;  // height of the button band; 0 in full screen
 };
 
 }  // namespace
@@ -172,14 +229,7 @@ TEST_F(EndToEnd, PlayShowsFourMovingPicturesStopBringsBackTheIdlePictures) {
         before.push_back(cell(i));
 
     clickButton(1);  // 播放
-    // Every cell leaves its idle picture, and then keeps changing.
-    for (int i = 0; i < 4; ++i) {
-        EXPECT_TRUE(testsupport::waitUntil([&] { return cell(i) != before[i]; }, 15000))
-            << "cell " << i << " still shows the idle picture";
-        const QImage first = cell(i);
-        EXPECT_TRUE(testsupport::waitUntil([&] { return cell(i) != first; }, 5000))
-            << "cell " << i << " does not move";
-    }
+    expectMoving(before);
 
     clickButton(2);  // 停止
     for (int i = 0; i < 4; ++i)
@@ -191,29 +241,162 @@ TEST_F(EndToEnd, PlayShowsFourMovingPicturesStopBringsBackTheIdlePictures) {
 TEST_F(EndToEnd, SettingsOpensTheDialogAndSavingWritesEveryKey) {
     ASSERT_NO_FATAL_FAILURE(startViewer());
     clickButton(0);  // 设置
-    auto findDialog = [&] {
-        const std::string ids = commandOutput(
-            {"xdotool", "search", "--onlyvisible", "--name", "播放设置"}, dir_.path());
-        return ids.substr(0, ids.find('\n'));
-    };
     std::string dialog;
-    ASSERT_TRUE(
-        testsupport::waitUntil([&] { return !(dialog = findDialog()).empty(); }, 30000, 100))
-        << "the settings dialog did not open";
-    // "保存" is the default button: Return saves and closes the dialog. A key pressed before
-    // the dialog has the keyboard focus is lost, so it is pressed again while the dialog stays.
-    bool closed = false;
-    for (int i = 0; i < 5 && !closed; ++i) {
-        runCommand({"xdotool", "key", "--window", dialog, "Return"}, 10000);
-        closed = testsupport::waitUntil([&] { return findDialog().empty(); }, 5000, 100);
-    }
-    EXPECT_TRUE(closed) << "the settings dialog did not close";
+    ASSERT_TRUE(waitForWindow("播放设置", &dialog)) << "the settings dialog did not open";
+    // "保存" is the default button: Return saves and closes the dialog.
+    EXPECT_TRUE(pressUntilGone("播放设置", dialog, "Return"))
+        << "the settings dialog did not close";
     const std::string ini = (work_ / "set.ini").string();
     EXPECT_EQ(platform::GetPrivateProfileInt("config", "winnum", 0, ini), 4);
     EXPECT_EQ(platform::GetPrivateProfileInt("config", "replay", 0, ini), 1);
     EXPECT_EQ(platform::GetPrivateProfileString("config", "file0", "", ini),
               testsupport::mediaPath("video_only.mp4"));
     EXPECT_EQ(platform::GetPrivateProfileString("config", "file15", "?", ini), "");
+}
+
+TEST_F(EndToEnd, EnglishUnderAnEnglishLocaleThePartsTextsUnderAChineseOne) {
+    const struct {
+        const char* lang;
+        const char* settingsTitle;
+        const char* aboutTitle;
+    } cases[] = {{"en_US.UTF-8", "Play Settings", "About vidwall"},
+                 {"zh_CN.UTF-8", "播放设置", "关于 vidwall"},
+                 {"de_DE.UTF-8", "Play Settings", "About vidwall"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.lang);
+        ASSERT_NO_FATAL_FAILURE(startViewer(c.lang));
+        clickButton(0);  // Settings
+        std::string dialog;
+        ASSERT_TRUE(waitForWindow(c.settingsTitle, &dialog)) << "no settings dialog so named";
+        EXPECT_TRUE(pressUntilGone(c.settingsTitle, dialog, "Escape"));  // cancels
+        // F1 opens the About box; its OK button is the default.
+        std::string about;
+        ASSERT_TRUE(testsupport::waitUntil(
+            [&] {
+                runCommand({"xdotool", "key", "--window", window_, "F1"}, 10000);
+                return testsupport::waitUntil(
+                    [&] { return !(about = findWindow(c.aboutTitle)).empty(); }, 3000, 100);
+            },
+            30000, 100))
+            << "no About box so named";
+        EXPECT_TRUE(pressUntilGone(c.aboutTitle, about, "Return"));
+        EXPECT_TRUE(viewer_->running());
+        viewer_.reset();
+    }
+}
+
+TEST_F(EndToEnd, KioskFromTheCommandLineFillsTheScreenPlayingAndEscapeBringsTheBandBack) {
+    // The folder's own set.ini would show one empty window: the other file is the one used.
+    std::filesystem::rename(work_ / "set.ini", work_ / "other.ini");
+    std::ofstream(work_ / "set.ini", std::ios::binary) << "[config]\r\nwinnum=1\r\n";
+    ASSERT_NO_FATAL_FAILURE(startViewer("en_US.UTF-8", "--config other.ini --play --fullscreen"));
+    ASSERT_TRUE(testsupport::waitUntil(
+        [&] {
+            readGeometry(window_);
+            return geometry_.width == 1024 && geometry_.height == 768;
+        },
+        30000, 100))
+        << "the window does not fill the screen: " << geometry_.width << "x" << geometry_.height;
+    band_ = 0;
+    expectMoving();  // four cells down to the screen's lower edge, playing
+
+    // A key pressed before the window has the keyboard focus is lost: pressed until it acts.
+    ASSERT_TRUE(testsupport::waitUntil(
+        [&] {
+            pressKey("Escape");
+            return testsupport::waitUntil(
+                [&] {
+                    readGeometry(window_);
+                    return geometry_.width < 1024 && geometry_.height < 768;
+                },
+                3000, 100);
+        },
+        30000, 100))
+        << "Escape did not leave full screen";
+    band_ = 20;
+    expectMoving();
+    // The band is back: its Settings button opens the dialog.
+    clickButton(0);
+    std::string dialog;
+    ASSERT_TRUE(waitForWindow("Play Settings", &dialog)) << "the band's buttons are not there";
+    EXPECT_TRUE(pressUntilGone("Play Settings", dialog, "Escape"));
+    EXPECT_TRUE(viewer_->running());
+}
+
+TEST_F(EndToEnd, WithAnEmptyRegistryTheFirstRunRegistersTheControlAndPlays) {
+    const std::string registry = dir_.file("registry.ini");
+    std::filesystem::remove(registry);
+    ASSERT_NO_FATAL_FAILURE(startViewer("en_US.UTF-8", "--play"));
+    readGeometry(window_);
+    expectMoving();
+    std::ifstream in(registry);
+    const std::string text((std::istreambuf_iterator<char>(in)), {});
+    EXPECT_NE(text.find("[CLSID\\{C979313E-99A1-467A-8715-85F91ABF8F95}]"), std::string::npos)
+        << text;
+    EXPECT_NE(text.find(std::filesystem::canonical(MONVID_LIBRARY_PATH).string()),
+              std::string::npos)
+        << text;
+}
+
+TEST_F(EndToEnd, AnUnloadableControlLibraryIsReportedAndTheProgramEndsWithAnError) {
+    const std::string registry = dir_.file("registry.ini");
+    std::filesystem::remove(registry);
+    // An installation whose control library is damaged: the program with a file beside it
+    // that is no library.
+    const std::filesystem::path bin = dir_.path() / "bin";
+    std::filesystem::create_directories(bin);
+    std::filesystem::copy_file(MONVID_VIDWALL_PATH, bin / "vidwall");
+    std::ofstream(bin / "libmonvid.so") << "damaged";
+    setenv("MONVID_TRANSLATIONS", MONVID_TRANSLATIONS_BUILD_DIR, 1);
+
+    const std::string log = dir_.file("unattended.log");
+    const int code = runCommand(
+        {"sh", "-c",
+         viewerCommand("en_US.UTF-8", "--unattended --play", (bin / "vidwall").string())},
+        60000, log);
+    EXPECT_EQ(code, 1);
+    std::ifstream in(log);
+    const std::string said((std::istreambuf_iterator<char>(in)), {});
+    EXPECT_NE(said.find("Cannot register the video wall control library"), std::string::npos)
+        << said;
+    EXPECT_NE(said.find("cannot load " + (bin / "libmonvid.so").string() + ": "), std::string::npos)
+        << said;
+    EXPECT_NE(said.find("Registry file: " + registry), std::string::npos) << said;
+    EXPECT_FALSE(std::filesystem::exists(registry));
+
+    // Interactive, the same is said in a box; closing it ends the program.
+    ChildProcess viewer({"sh", "-c", viewerCommand("en_US.UTF-8", "", (bin / "vidwall").string())},
+                        dir_.file("interactive.log"));
+    std::string box;
+    ASSERT_TRUE(waitForWindow("vidwall Cannot Start", &box)) << "no message box";
+    EXPECT_TRUE(pressUntilGone("vidwall Cannot Start", box, "Return"));
+    EXPECT_EQ(viewer.wait(30000), 1);
+    unsetenv("MONVID_TRANSLATIONS");
+}
+
+TEST_F(EndToEnd, HelpVersionAndWrongOptionsNeedNoDisplay) {
+    const auto run = [&](const std::string& arguments, std::string& output) {
+        const std::string log = dir_.file("cli.log");
+        std::filesystem::remove(log);
+        const int code = runCommand(
+            {"sh", "-c", "unset DISPLAY; " + viewerCommand("en_US.UTF-8", arguments)}, 30000, log);
+        std::ifstream in(log);
+        output.assign(std::istreambuf_iterator<char>(in), {});
+        return code;
+    };
+    std::string out;
+    EXPECT_EQ(run("--help", out), 0);
+    for (const char* expected :
+         {"--config", "--play", "--fullscreen", "--screen", "--lang", "Show this help and exit."})
+        EXPECT_NE(out.find(expected), std::string::npos) << expected << " in:\n" << out;
+    EXPECT_EQ(run("--lang zh --help", out), 0);
+    EXPECT_NE(out.find("显示本帮助并退出。"), std::string::npos) << out;
+    EXPECT_EQ(run("--version", out), 0);
+    EXPECT_EQ(out, "vidwall 1.0.0\n");
+    EXPECT_EQ(run("--bogus", out), 2);
+    EXPECT_NE(out.find("Unknown option 'bogus'"), std::string::npos) << out;
+    EXPECT_EQ(run("--screen two", out), 2);
+    EXPECT_EQ(run("leftover.ini", out), 2);
 }
 
 int main(int argc, char** argv) {

@@ -147,3 +147,49 @@ TEST_F(SetDlgTest, LongAddressesAreCutBetweenCharacters) {
     EXPECT_EQ(vidwall::utf8Prefix("ab\xF0\x9F\x98\x80", 6), "ab\xF0\x9F\x98\x80");
     EXPECT_EQ(vidwall::utf8Prefix("\xE4\xB8\xAD", 2), "");
 }
+
+TEST_F(SetDlgTest, AWindowCountTheWallCannotLayOutIsReportedAndNothingIsSaved) {
+    std::ofstream("set.ini", std::ios::binary) << "[config]\r\nwinnum=4\r\nfile0=a.mp4\r\n";
+    const auto before = [] {
+        std::ifstream in("set.ini", std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    }();
+    for (const char* typed : {"3", "20", "0", "-4", "abc", "99999999999"}) {
+        SCOPED_TRACE(typed);
+        CSetDlg dialog(nullptr);
+        std::vector<QString> reports;
+        dialog.reportError = [&](const QString& message) { reports.push_back(message); };
+        fill(dialog);
+        dialog.m_cbWinNum->setEditText(typed);
+        dialog.accept();
+        ASSERT_EQ(reports.size(), 1u);
+        EXPECT_TRUE(reports[0].contains(QString::fromUtf8("1、2、4、9 或 16")))
+            << reports[0].toStdString();
+        EXPECT_TRUE(reports[0].contains(typed)) << reports[0].toStdString();
+        EXPECT_NE(dialog.result(), QDialog::Accepted);
+        EXPECT_EQ(dialog.m_nWinNum, 1);                          // not taken
+        EXPECT_EQ(dialog.m_lstSources->topLevelItemCount(), 2);  // kept for a second try
+        std::ifstream in("set.ini", std::ios::binary);
+        EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), before);
+
+        // Corrected, it saves.
+        dialog.m_cbWinNum->setEditText("16");
+        dialog.accept();
+        EXPECT_EQ(reports.size(), 1u);
+        EXPECT_EQ(dialog.result(), QDialog::Accepted);
+        EXPECT_EQ(setting("winnum"), "16");
+        std::ofstream("set.ini", std::ios::binary | std::ios::trunc) << before;
+    }
+}
+
+TEST_F(SetDlgTest, AnotherSettingsFileIsTheOneReadAndWritten) {
+    const std::string other = (dir_.path() / "elsewhere.ini").string();
+    std::ofstream(other, std::ios::binary) << "[config]\r\nwinnum=2\r\nfile1=cam.mp4\r\n";
+    CSetDlg dialog(nullptr, other);
+    ASSERT_EQ(dialog.m_lstSources->topLevelItemCount(), 2);
+    EXPECT_EQ(dialog.m_lstSources->topLevelItem(1)->text(1), "cam.mp4");
+    dialog.m_cbWinNum->setEditText("1");
+    dialog.accept();
+    EXPECT_EQ(platform::GetPrivateProfileInt("config", "winnum", 0, other), 1);
+    EXPECT_FALSE(std::filesystem::exists("set.ini"));
+}

@@ -5,10 +5,15 @@
 #include <dlfcn.h>
 #include <unistd.h>
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QContextMenuEvent>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScreen>
+#include <QTimer>
 #include <QTreeWidget>
 
 #include <filesystem>
@@ -237,4 +242,84 @@ TEST(SetUrlDlg, OkTakesTheTypedAddressAsItIs) {
     dialog.accept();
     EXPECT_EQ(dialog.m_strAddress, "not a url at all");
     EXPECT_EQ(dialog.result(), QDialog::Accepted);
+}
+
+TEST_F(ViewerTest, FullScreenHidesTheBandF11TogglesEscapeLeaves) {
+    writeSettings("[config]\r\nwinnum=4\r\n");
+    open();
+    dialog_->resize(900, 500);
+    const auto press = [&](Qt::Key key) {
+        QKeyEvent event(QEvent::KeyPress, key, Qt::NoModifier);
+        QApplication::sendEvent(dialog_.get(), &event);
+    };
+    const auto expectBand = [&](bool shown) {
+        const QRect client = dialog_->rect();
+        EXPECT_EQ(dialog_->m_ctrlVideo.window()->geometry(),
+                  client.adjusted(0, 0, 0, shown ? -CvidwallDlg::kBandHeight : 0));
+        for (QPushButton* b : {dialog_->m_btnSet, dialog_->m_btnPlay, dialog_->m_btnStop})
+            EXPECT_EQ(b->isVisible(), shown);
+    };
+    press(Qt::Key_F11);
+    EXPECT_TRUE(dialog_->IsFullScreen());
+    ASSERT_TRUE(waitUntil([&] { return dialog_->size() == dialog_->screen()->size(); }, 5000))
+        << "the window does not cover the screen";
+    expectBand(false);
+
+    press(Qt::Key_Escape);
+    EXPECT_FALSE(dialog_->IsFullScreen());
+    ASSERT_TRUE(waitUntil([&] { return dialog_->size() == QSize(900, 500); }, 5000));
+    expectBand(true);
+    EXPECT_TRUE(dialog_->isVisible());  // Escape does not close the main window
+
+    press(Qt::Key_F11);
+    press(Qt::Key_F11);
+    EXPECT_FALSE(dialog_->IsFullScreen());
+    expectBand(true);
+}
+
+TEST_F(ViewerTest, RightClickOnTheWallIsLeftToTheVideoWindows) {
+    open();
+    bool menuShown = false;
+    QTimer watcher;
+    QObject::connect(&watcher, &QTimer::timeout, [&] {
+        if (QWidget* popup = QApplication::activePopupWidget()) {
+            menuShown = true;
+            popup->close();
+        }
+    });
+    watcher.start(5);
+    const QPoint onWall = dialog_->m_ctrlVideo.window()->geometry().center();
+    QContextMenuEvent event(QContextMenuEvent::Mouse, onWall, dialog_->mapToGlobal(onWall));
+    QApplication::sendEvent(dialog_.get(), &event);
+    testsupport::pumpFor(50);
+    EXPECT_FALSE(menuShown);
+    EXPECT_FALSE(event.isAccepted());
+
+    const QPoint onBand(dialog_->width() - 10, dialog_->height() - 5);
+    QContextMenuEvent bandEvent(QContextMenuEvent::Mouse, onBand, dialog_->mapToGlobal(onBand));
+    QApplication::sendEvent(dialog_.get(), &bandEvent);
+    EXPECT_TRUE(menuShown);
+}
+
+TEST_F(ViewerTest, AnotherSettingsFileIsReadAndWrittenInsteadOfTheCurrentFolders) {
+    const std::string clip = testsupport::mediaPath("video_only.mp4");
+    writeSettings("[config]\r\nwinnum=1\r\n");
+    const std::string other = (dir_.path() / "other.ini").string();
+    std::ofstream(other, std::ios::binary) << "[config]\r\nwinnum=2\r\nfile1=" << clip << "\r\n";
+    dialog_ = std::make_unique<CvidwallDlg>(nullptr, other);
+    dialog_->show();
+    ASSERT_TRUE(dialog_->m_ctrlVideo.isCreated());
+    EXPECT_EQ(visibleWindows(), 2);
+    dialog_->m_btnPlay->click();
+    EXPECT_EQ(windows()[1]->property("address").toString().toStdString(), clip);
+    dialog_->m_btnStop->click();
+
+    dialog_->runSettings = [](CSetDlg& d) {
+        ASSERT_EQ(d.m_lstSources->topLevelItemCount(), 2);
+        d.m_cbWinNum->setEditText("9");
+        d.accept();
+    };
+    dialog_->m_btnSet->click();
+    EXPECT_EQ(platform::GetPrivateProfileInt("config", "winnum", 0, other), 9);
+    EXPECT_EQ(readText("set.ini"), "[config]\r\nwinnum=1\r\n");  // untouched
 }

@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 
 #include <QImage>
+#include <QLabel>
+#include <QLocale>
 #include <QPainter>
 #include <QTabWidget>
 
@@ -199,15 +201,41 @@ TEST_F(ControlTest, PersistsOnlyItsVersionAndComesBackWithoutAPicturesPath) {
     EXPECT_FALSE(restored.LoadState(QByteArray("\x01", 1)));
 }
 
-TEST_F(ControlTest, PropertiesVerbOpensTheGeneralPage) {
-    EXPECT_EQ(control_->ShowProperties(), S_OK);
-    auto pages = control_->controlWindow()->findChildren<CMonvidPropPage*>();
-    ASSERT_EQ(pages.size(), 1);
-    EXPECT_TRUE(pages[0]->isVisible());
-    auto* tabs = pages[0]->findChild<QTabWidget*>();
-    ASSERT_NE(tabs, nullptr);
-    EXPECT_EQ(tabs->tabText(0), QString::fromUtf8("常规"));
-    pages[0]->close();
+TEST(ControlLanguage, PropertiesVerbOpensTheGeneralPageInTheHostsLanguage) {
+    // The host's language is QLocale's default when the control is created. The control's
+    // code is linked into this program, which lies deeper in the build tree than the library.
+    setenv("MONVID_TRANSLATIONS", MONVID_TRANSLATIONS_BUILD_DIR, 1);
+    const struct {
+        QLocale locale;
+        const char* caption;
+        const char* text;
+    } cases[] = {
+        {QLocale(QLocale::Chinese, QLocale::China), "常规", "Monvid 视频墙控件"},
+        {QLocale(QLocale::English, QLocale::UnitedStates), "General", "Monvid video wall control"},
+        {QLocale(QLocale::German, QLocale::Germany), "General", "Monvid video wall control"},
+        {QLocale(QLocale::Chinese, QLocale::Taiwan), "常规", "Monvid 视频墙控件"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.locale.name().toStdString());
+        QLocale::setDefault(c.locale);
+        QWidget host;
+        CMonvidCtrl* control = new CMonvidCtrl();
+        ASSERT_EQ(control->CreateControlWindow(&host), S_OK);
+        EXPECT_EQ(control->ShowProperties(), S_OK);
+        auto pages = control->controlWindow()->findChildren<CMonvidPropPage*>();
+        ASSERT_EQ(pages.size(), 1);
+        EXPECT_TRUE(pages[0]->isVisible());
+        auto* tabs = pages[0]->findChild<QTabWidget*>();
+        ASSERT_NE(tabs, nullptr);
+        EXPECT_EQ(tabs->tabText(0), QString::fromUtf8(c.caption));
+        auto* label = pages[0]->findChild<QLabel*>();
+        ASSERT_NE(label, nullptr);
+        EXPECT_EQ(label->text(), QString::fromUtf8(c.text));
+        pages[0]->close();
+        control->Release();
+    }
+    QLocale::setDefault(QLocale::c());
+    unsetenv("MONVID_TRANSLATIONS");
 }
 
 TEST(ControlLifetime, HostDestroyingTheParentFirstLeavesAControlThatCanStillBeCalled) {

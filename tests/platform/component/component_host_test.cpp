@@ -19,6 +19,7 @@
 #include <thread>
 
 #include "ComponentHost.h"
+#include "Registration.h"
 #include "support/media.h"
 #include "support/process.h"
 #include "test_component.h"
@@ -298,4 +299,41 @@ TEST_F(ComponentHostTest, RegistrationToolOutcomesAndExitCodes) {
     EXPECT_EQ(regsvr({"-s", relative}), 0);
     EXPECT_EQ(Registry().findClass(*Guid::parse(testcomponent::kControlClsid))->libraryPath,
               library.string());
+}
+
+TEST_F(ComponentHostTest, SelfRegistrationInProcessSaysWhyItFailed) {
+    RegistrationOutcome missing = runSelfRegistration(dir_.file("missing.so"));
+    EXPECT_FALSE(missing.succeeded());
+    EXPECT_NE(missing.detail.find("no such library file"), std::string::npos);
+
+    const std::string text = dir_.file("text.so");
+    std::ofstream(text) << "text";
+    RegistrationOutcome unloadable = runSelfRegistration(text);
+    EXPECT_EQ(unloadable.result, E_FAIL);
+    // The loader's own words follow the path.
+    EXPECT_NE(unloadable.detail.find("cannot load " + text + ": "), std::string::npos)
+        << unloadable.detail;
+    EXPECT_GT(unloadable.detail.size(), ("cannot load " + text + ": ").size());
+
+    RegistrationOutcome notComponent = runSelfRegistration(TEST_NOT_COMPONENT_PATH);
+    EXPECT_EQ(notComponent.result, CO_E_ERRORINDLL);
+    EXPECT_NE(notComponent.detail.find("no entry point DllRegisterServer"), std::string::npos);
+
+    ::setenv(testcomponent::kFailVariable, "register", 1);
+    RegistrationOutcome refused = runSelfRegistration(TEST_COMPONENT_PATH);
+    EXPECT_EQ(refused.result, SELFREG_E_CLASS);
+    EXPECT_NE(refused.detail.find("0x80040201, SELFREG_E_CLASS"), std::string::npos);
+    ::unsetenv(testcomponent::kFailVariable);
+
+    // Through a link: the library's own path is what it registers and what is reported.
+    const std::string link = dir_.file("link.so");
+    std::filesystem::create_symlink(TEST_COMPONENT_PATH, link);
+    RegistrationOutcome registered = runSelfRegistration(link);
+    ASSERT_TRUE(registered.succeeded()) << registered.detail;
+    EXPECT_TRUE(registered.detail.empty());
+    EXPECT_EQ(registered.libraryPath, std::filesystem::canonical(TEST_COMPONENT_PATH).string());
+    EXPECT_EQ(Registry().findClass(*Guid::parse(testcomponent::kControlClsid))->libraryPath,
+              registered.libraryPath);
+    EXPECT_TRUE(runSelfRegistration(link, RegistrationAction::Unregister).succeeded());
+    EXPECT_FALSE(Registry().findClass(*Guid::parse(testcomponent::kControlClsid)));
 }
