@@ -47,7 +47,7 @@ TEST(CommandLine, EveryOptionIsTaken) {
 }
 
 TEST(CommandLine, HelpAndVersion) {
-    for (const QString& option : {"--help", "-h"}) {
+    for (const char* option : {"--help", "-h"}) {
         const auto parsed = parse({option});
         ASSERT_EQ(parsed.action, CommandLineAction::ShowHelp);
         for (const char* name :

@@ -193,9 +193,10 @@ class EndToEnd : public ::testing::Test {
     // Every cell leaves `before` (when given) and then keeps changing.
     void expectMoving(const std::vector<QImage>& before = {}) {
         for (int i = 0; i < 4; ++i) {
-            if (!before.empty())
+            if (!before.empty()) {
                 EXPECT_TRUE(testsupport::waitUntil([&] { return cell(i) != before[i]; }, 15000))
                     << "cell " << i << " still shows the idle picture";
+            }
             const QImage first = cell(i);
             EXPECT_TRUE(testsupport::waitUntil([&] { return cell(i) != first; }, 15000))
                 << "cell " << i << " does not move";
