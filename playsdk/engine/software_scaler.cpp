@@ -4,8 +4,6 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
-#include "picture_slot.h"
-
 namespace zelplay {
 
 namespace {
@@ -62,13 +60,16 @@ const Picture& SoftwareScaler::reduceFor(const Picture& picture, int width, int 
         if (2 * width > w || 2 * height > h || w % 4 != 0 || h % 4 != 0)
             return *current;
         Picture& half = halves_[step];
+        PictureBytes& bytes = halfBytes_[step];
         half.width = w / 2;
         half.height = h / 2;
-        half.planes.resize(half.lumaBytes() + 2 * half.chromaBytes());
-        halvePlane(current->y(), w, h, half.planes.data());
-        halvePlane(current->v(), w / 2, h / 2, half.planes.data() + half.lumaBytes());
+        bytes.resize(half.lumaBytes() + 2 * half.chromaBytes());
+        // A view that does not own the steps' planes (they live as long as the scaler).
+        half.buffer = std::shared_ptr<const PictureBytes>(std::shared_ptr<void>(), &bytes);
+        halvePlane(current->y(), w, h, bytes.data());
+        halvePlane(current->v(), w / 2, h / 2, bytes.data() + half.lumaBytes());
         halvePlane(current->u(), w / 2, h / 2,
-                   half.planes.data() + half.lumaBytes() + half.chromaBytes());
+                   bytes.data() + half.lumaBytes() + half.chromaBytes());
         current = &half;
     }
 }
