@@ -20,6 +20,7 @@
 // With 0 peer instances the peers are left out.
 
 #include <X11/Xlib.h>
+#include <dirent.h>
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
@@ -32,6 +33,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -126,10 +128,31 @@ std::unique_ptr<Child> startXvfb() {
     return x;
 }
 
+// CPU seconds of this process's live threads, summed by thread name.
+std::map<std::string, double> cpuByThreadName() {
+    std::map<std::string, double> sums;
+    DIR* d = opendir("/proc/self/task");
+    if (d == nullptr)
+        return sums;
+    while (dirent* e = readdir(d)) {
+        if (e->d_name[0] == '.')
+            continue;
+        const std::string base = std::string("/proc/self/task/") + e->d_name;
+        std::ifstream comm(base + "/comm"), schedstat(base + "/schedstat");
+        std::string name;
+        double runNs = 0;
+        if (std::getline(comm, name) && schedstat >> runNs)
+            sums[name] += runNs / 1e9;
+    }
+    closedir(d);
+    return sums;
+}
+
 struct Figure {
     double cpu = 0;        // seconds of CPU in the measured span
     double serverCpu = 0;  // of the X server
     double pictures = 0;
+    std::map<std::string, double> threads;  // the span's CPU by thread name (ports only)
     double perPictureMs() const { return pictures > 0 ? cpu * 1000 / pictures : 0; }
     double serverPerPictureMs() const { return pictures > 0 ? serverCpu * 1000 / pictures : 0; }
 };
@@ -204,10 +227,14 @@ Figure ports(const std::vector<Unit>& units, int count, double seconds, pid_t se
     Figure f;
     const uint64_t d0 = drawn();
     const double c0 = processCpuSeconds(), s0 = processCpu(server);
+    const auto t0 = cpuByThreadName();
     sleepSeconds(seconds);
     f.cpu = processCpuSeconds() - c0;
     f.serverCpu = processCpu(server) - s0;
     f.pictures = static_cast<double>(drawn() - d0);
+    f.threads = cpuByThreadName();
+    for (auto& [name, cpu] : f.threads)
+        cpu -= t0.count(name) != 0 ? t0.at(name) : 0;
     if (!windowsOn)
         f.pictures = 25.0 * seconds * count;  // decoded, at the sources' rate
     feeding.store(false);
@@ -358,6 +385,12 @@ int main(int argc, char** argv) {
             std::printf(", gst %.3f, mpv %.3f", g.rounds.back().perPictureMs(),
                         m.rounds.back().perPictureMs());
         std::printf(" ms/picture\n");
+        for (const Figure* f : {&bare.rounds.back(), &ours.rounds.back()}) {
+            std::printf("  %s:", f == &ours.rounds.back() ? "with windows" : "without windows");
+            for (const auto& [name, cpu] : f->threads)
+                std::printf(" %s %.3f", name.c_str(), cpu * 1000 / f->pictures);
+            std::printf(" ms/picture\n");
+        }
         std::fflush(stdout);
     }
 

@@ -11,6 +11,7 @@ namespace {
 // What is left after halving is less than a factor of two down, or scaling up: bilinear.
 constexpr int kScaleFlags = SWS_BILINEAR;
 constexpr int kFixedOne = 1 << 16;
+constexpr int kCacheLine = 64;
 
 // dst (width/2 x height/2) = rounded means of the 2 x 2 blocks of src.
 void halvePlane(const uint8_t* src, int width, int height, uint8_t* dst) {
@@ -19,6 +20,14 @@ void halvePlane(const uint8_t* src, int width, int height, uint8_t* dst) {
         const uint8_t* a = src + static_cast<size_t>(2 * y) * static_cast<size_t>(width);
         const uint8_t* b = a + width;
         uint8_t* out = dst + static_cast<size_t>(y) * static_cast<size_t>(outWidth);
+        // The picture usually comes from memory, not the cache (the decoder's copy streams
+        // past it): ask for the next two rows while these are averaged.
+        if (y + 1 < outHeight) {
+            for (int x = 0; x < width; x += kCacheLine) {
+                __builtin_prefetch(a + 2 * width + x);
+                __builtin_prefetch(b + 2 * width + x);
+            }
+        }
         for (int x = 0; x < outWidth; ++x) {
             out[x] =
                 static_cast<uint8_t>((a[2 * x] + a[2 * x + 1] + b[2 * x] + b[2 * x + 1] + 2) >> 2);
