@@ -20,8 +20,8 @@ void halvePlane(const uint8_t* src, int width, int height, uint8_t* dst) {
         const uint8_t* a = src + static_cast<size_t>(2 * y) * static_cast<size_t>(width);
         const uint8_t* b = a + width;
         uint8_t* out = dst + static_cast<size_t>(y) * static_cast<size_t>(outWidth);
-        // The picture usually comes from memory, not the cache (the decoder's copy streams
-        // past it): ask for the next two rows while these are averaged.
+        // A large picture comes from memory rather than the cache: ask for the next two rows
+        // while these are averaged.
         if (y + 1 < outHeight) {
             for (int x = 0; x < width; x += kCacheLine) {
                 __builtin_prefetch(a + 2 * width + x);
