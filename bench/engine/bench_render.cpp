@@ -11,13 +11,21 @@
 // CPU is printed beside each (it does the same copy for everyone). Peers' pictures are
 // counted at the nominal 25 fps, so a peer that drops frames looks cheaper than it is.
 //
-//   bench_engine_render [seconds=10] [ports=16] [peer instances=4]
+// A shared machine makes single runs swing by a third: every case is measured in each of
+// several rounds (the cases taking turns), the least of the rounds is the figure, and the
+// range over the rounds is printed beside it. CPU times are read from the processes' CPU
+// clocks (nanoseconds), not from the scheduler's 10 ms ticks.
+//
+//   bench_engine_render [seconds=10] [ports=16] [peer instances=4] [rounds=3]
+// With 0 peer instances the peers are left out.
 
 #include <X11/Xlib.h>
+#include <dirent.h>
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -25,10 +33,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
-#include <iterator>
+#include <map>
 #include <memory>
 #include <mutex>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -86,23 +93,13 @@ class Child {
     pid_t pid_ = -1;
 };
 
-// CPU seconds a process has used so far (user and system), or -1.
+// CPU seconds a process has used so far (user and system, all its threads), or -1.
 double processCpu(pid_t pid) {
-    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-    std::string all((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
-    const size_t close = all.rfind(')');
-    if (close == std::string::npos)
+    clockid_t clock{};
+    timespec t{};
+    if (clock_getcpuclockid(pid, &clock) != 0 || clock_gettime(clock, &t) != 0)
         return -1;
-    std::istringstream rest(all.substr(close + 2));
-    std::string field;
-    unsigned long utime = 0, stime = 0;
-    for (int i = 3; i <= 15 && rest >> field; ++i) {
-        if (i == 14)
-            utime = std::stoul(field);
-        if (i == 15)
-            stime = std::stoul(field);
-    }
-    return static_cast<double>(utime + stime) / static_cast<double>(sysconf(_SC_CLK_TCK));
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
 }
 
 double sleepSeconds(double s) {
@@ -131,10 +128,31 @@ std::unique_ptr<Child> startXvfb() {
     return x;
 }
 
+// CPU seconds of this process's live threads, summed by thread name.
+std::map<std::string, double> cpuByThreadName() {
+    std::map<std::string, double> sums;
+    DIR* d = opendir("/proc/self/task");
+    if (d == nullptr)
+        return sums;
+    while (dirent* e = readdir(d)) {
+        if (e->d_name[0] == '.')
+            continue;
+        const std::string base = std::string("/proc/self/task/") + e->d_name;
+        std::ifstream comm(base + "/comm"), schedstat(base + "/schedstat");
+        std::string name;
+        double runNs = 0;
+        if (std::getline(comm, name) && schedstat >> runNs)
+            sums[name] += runNs / 1e9;
+    }
+    closedir(d);
+    return sums;
+}
+
 struct Figure {
     double cpu = 0;        // seconds of CPU in the measured span
     double serverCpu = 0;  // of the X server
     double pictures = 0;
+    std::map<std::string, double> threads;  // the span's CPU by thread name (ports only)
     double perPictureMs() const { return pictures > 0 ? cpu * 1000 / pictures : 0; }
     double serverPerPictureMs() const { return pictures > 0 ? serverCpu * 1000 / pictures : 0; }
 };
@@ -209,10 +227,14 @@ Figure ports(const std::vector<Unit>& units, int count, double seconds, pid_t se
     Figure f;
     const uint64_t d0 = drawn();
     const double c0 = processCpuSeconds(), s0 = processCpu(server);
+    const auto t0 = cpuByThreadName();
     sleepSeconds(seconds);
     f.cpu = processCpuSeconds() - c0;
     f.serverCpu = processCpu(server) - s0;
     f.pictures = static_cast<double>(drawn() - d0);
+    f.threads = cpuByThreadName();
+    for (auto& [name, cpu] : f.threads)
+        cpu -= t0.count(name) != 0 ? t0.at(name) : 0;
     if (!windowsOn)
         f.pictures = 25.0 * seconds * count;  // decoded, at the sources' rate
     feeding.store(false);
@@ -249,12 +271,50 @@ Figure peers(const std::vector<std::vector<std::string>>& commands, double secon
     return f;
 }
 
-void print(const char* name, const Figure& f, const Figure& base) {
+// One case's figures over the rounds.
+struct Series {
+    std::vector<Figure> rounds;
+    const Figure& least() const {
+        return *std::min_element(
+            rounds.begin(), rounds.end(),
+            [](const Figure& a, const Figure& b) { return a.perPictureMs() < b.perPictureMs(); });
+    }
+    double most() const {
+        double m = 0;
+        for (const Figure& f : rounds)
+            m = std::max(m, f.perPictureMs());
+        return m;
+    }
+};
+
+void print(const char* name, const Series& s, const Series& base) {
+    const Figure& f = s.least();
     std::printf(
-        "%-34s %8.0f pictures  %6.2f s CPU  %6.3f ms/picture  x%5.2f of decode-only  "
+        "%-34s %7.0f pictures  %6.3f ms/picture (%6.3f..%6.3f)  x%5.2f of decode-only  "
         "(X server %6.3f ms/picture)\n",
-        name, f.pictures, f.cpu, f.perPictureMs(), f.perPictureMs() / base.perPictureMs(),
-        f.serverPerPictureMs());
+        name, f.pictures, f.perPictureMs(), f.perPictureMs(), s.most(),
+        f.perPictureMs() / base.least().perPictureMs(), f.serverPerPictureMs());
+}
+
+// The ratio of two cases' least figures, and its range over the rounds taken pairwise.
+void printRatio(const char* name, const Series& a, const std::vector<const Series*>& leaner,
+                double goal) {
+    auto leanest = [&](size_t round) {
+        double m = 1e9;
+        for (const Series* s : leaner)
+            m = std::min(m, s->rounds[round].perPictureMs());
+        return m;
+    };
+    double least = 1e9, lo = 1e9, hi = 0;
+    for (const Series* s : leaner)
+        least = std::min(least, s->least().perPictureMs());
+    for (size_t r = 0; r < a.rounds.size(); ++r) {
+        const double ratio = a.rounds[r].perPictureMs() / leanest(r);
+        lo = std::min(lo, ratio);
+        hi = std::max(hi, ratio);
+    }
+    std::printf("%-24s %.2f (rounds %.2f..%.2f; goal <= %.2f)\n", name,
+                a.least().perPictureMs() / least, lo, hi, goal);
 }
 
 }  // namespace
@@ -263,6 +323,7 @@ int main(int argc, char** argv) {
     const double seconds = argc > 1 ? std::atof(argv[1]) : 10.0;
     const int count = argc > 2 ? std::atoi(argv[2]) : 16;
     const int peerCount = argc > 3 ? std::atoi(argv[3]) : 4;
+    const int roundCount = std::max(1, argc > 4 ? std::atoi(argv[4]) : 3);
     setenv("ZELPLAY_LOG", "off", 0);
 
     const auto xvfb = startXvfb();
@@ -291,11 +352,6 @@ int main(int argc, char** argv) {
     if (std::system(mux.c_str()) != 0)
         return 2;
 
-    std::printf("%d ports, %d peer instances, %.0f s measured each\n", count, peerCount, seconds);
-    const Figure base = decodeOnly(units, count, static_cast<int>(seconds * 25));
-    const Figure bare = ports(units, count, seconds, server, false);
-    const Figure ours = ports(units, count, seconds, server, true);
-
     std::vector<std::vector<std::string>> gst, mpv;
     for (int i = 0; i < peerCount; ++i) {
         gst.push_back({"gst-launch-1.0", "-q", "filesrc", "location=" + mp4, "!", "qtdemux", "!",
@@ -310,19 +366,46 @@ int main(int argc, char** argv) {
              "--geometry=" + std::to_string(kWindowWidth) + "x" + std::to_string(kWindowHeight),
              mp4});
     }
-    const Figure g = peers(gst, seconds, server);
-    const Figure m = peers(mpv, seconds, server);
 
-    std::printf("\n");
+    std::printf("%d ports, %d peer instances, %.0f s measured per case and round, %d rounds\n",
+                count, peerCount, seconds, roundCount);
+    Series base, bare, ours, g, m;
+    for (int r = 0; r < roundCount; ++r) {
+        base.rounds.push_back(decodeOnly(units, count, static_cast<int>(seconds * 25)));
+        bare.rounds.push_back(ports(units, count, seconds, server, false));
+        ours.rounds.push_back(ports(units, count, seconds, server, true));
+        if (peerCount > 0) {
+            g.rounds.push_back(peers(gst, seconds, server));
+            m.rounds.push_back(peers(mpv, seconds, server));
+        }
+        std::printf("round %d: decode-only %.3f, without windows %.3f, with windows %.3f", r + 1,
+                    base.rounds.back().perPictureMs(), bare.rounds.back().perPictureMs(),
+                    ours.rounds.back().perPictureMs());
+        if (peerCount > 0)
+            std::printf(", gst %.3f, mpv %.3f", g.rounds.back().perPictureMs(),
+                        m.rounds.back().perPictureMs());
+        std::printf(" ms/picture\n");
+        for (const Figure* f : {&bare.rounds.back(), &ours.rounds.back()}) {
+            std::printf("  %s:", f == &ours.rounds.back() ? "with windows" : "without windows");
+            for (const auto& [name, cpu] : f->threads)
+                std::printf(" %s %.3f", name.c_str(), cpu * 1000 / f->pictures);
+            std::printf(" ms/picture\n");
+        }
+        std::fflush(stdout);
+    }
+
+    std::printf("\nleast of %d rounds (range over the rounds):\n", roundCount);
     print("libavcodec decode only", base, base);
     print("zelplay ports without windows", bare, base);
     print("zelplay ports (window, scaled)", ours, base);
-    print("gst-launch avdec_h264 ! ximagesink", g, base);
-    print("mpv --vo=x11 --hwdec=no", m, base);
-    const double leaner = std::min(g.perPictureMs(), m.perPictureMs());
-    std::printf("\nzelplay / decode-only: %.2f (goal <= 1.30)\n",
-                ours.perPictureMs() / base.perPictureMs());
-    std::printf("zelplay / leaner peer: %.2f (goal <= 0.67)\n", ours.perPictureMs() / leaner);
+    if (peerCount > 0) {
+        print("gst-launch avdec_h264 ! ximagesink", g, base);
+        print("mpv --vo=x11 --hwdec=no", m, base);
+    }
+    std::printf("\n");
+    printRatio("zelplay / decode-only:", ours, {&base}, 1.30);
+    if (peerCount > 0)
+        printRatio("zelplay / leaner peer:", ours, {&g, &m}, 0.67);
 
     std::remove(h264.c_str());
     std::remove(mp4.c_str());

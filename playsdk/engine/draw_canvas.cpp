@@ -2,7 +2,7 @@
 
 #include <cairo.h>
 
-#include "picture_slot.h"
+#include "shared_picture.h"
 
 namespace zelplay {
 

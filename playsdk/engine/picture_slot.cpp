@@ -23,14 +23,27 @@ bool PictureSlot::offer(const uint8_t* y, const uint8_t* v, const uint8_t* u, in
         std::lock_guard slot(slotLock_);
         if (full_)
             return false;
-        pending_.width = width;
-        pending_.height = height;
-        const size_t luma = pending_.lumaBytes(), chroma = pending_.chromaBytes();
-        pending_.planes.resize(luma + 2 * chroma);
-        uint8_t* out = pending_.planes.data();
+        Picture copy{nullptr, width, height};
+        const size_t luma = copy.lumaBytes(), chroma = copy.chromaBytes();
+        const std::shared_ptr<PictureBytes> bytes = copies_.acquire(luma + 2 * chroma);
+        uint8_t* out = bytes->data();
         std::memcpy(out, y, luma);
         std::memcpy(out + luma, v, chroma);
         std::memcpy(out + luma + chroma, u, chroma);
+        copy.buffer = bytes;
+        pending_ = std::move(copy);
+        full_ = true;
+    }
+    notify();
+    return true;
+}
+
+bool PictureSlot::offer(const Picture& picture) {
+    {
+        std::lock_guard slot(slotLock_);
+        if (full_)
+            return false;
+        pending_ = picture;
         full_ = true;
     }
     notify();
@@ -38,16 +51,22 @@ bool PictureSlot::offer(const uint8_t* y, const uint8_t* v, const uint8_t* u, in
 }
 
 bool PictureSlot::take(Picture& out) {
+    Picture old;  // the render thread's previous picture, released outside the lock
     std::lock_guard slot(slotLock_);
     if (!full_)
         return false;
-    std::swap(out, pending_);
+    old = std::move(out);
+    out = std::move(pending_);
+    pending_ = {};
     full_ = false;
     return true;
 }
 
 void PictureSlot::clear() {
+    Picture dropped;
     std::lock_guard slot(slotLock_);
+    dropped = std::move(pending_);
+    pending_ = {};
     full_ = false;
 }
 

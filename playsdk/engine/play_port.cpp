@@ -55,7 +55,7 @@ bool headerSizeMatches(const uint8_t* record, uint32_t size) {
 
 PlayPort::PlayPort(std::unique_ptr<VideoOutput> video, std::unique_ptr<SoundOutput> sound)
     : video_(std::move(video)), sound_(std::move(sound)) {
-    picture_.planes.assign(kInitialPictureBytes, 0);
+    picture_.planes = pictures_.acquire(kInitialPictureBytes);
 }
 
 PlayPort::~PlayPort() {
@@ -409,7 +409,7 @@ int32_t PlayPort::snapshot(const char* path, SnapshotFormat format, int32_t qual
     PlanarImage image;
     {
         std::lock_guard picture(pictureLock_);
-        image = copyPicture(planarView(picture_.planes.data(), picture_.width, picture_.height));
+        image = copyPicture(planarView(picture_.planes->data(), picture_.width, picture_.height));
     }
     if (tagged) {
         std::optional<PlanarImage> withTag = composeTagged(image.view(), tag);
@@ -525,23 +525,22 @@ bool PlayPort::decodeAndShow(const FrameHeader& header, const uint8_t* payload) 
 
 bool PlayPort::decodeToPicture(const uint8_t* payload, uint32_t length, uint8_t frameType,
                                int32_t stampMs, int32_t frameRate) {
+    // A buffer nobody else holds: the last picture stays whole (and a snapshot need not
+    // wait) while this one is decoded, and the outputs may keep it once it is published.
+    const std::shared_ptr<PictureBytes> planes = pictures_.acquire(0);
     PictureSize size;
+    const ColourSettings colour = ColourSettings::unpack(colour_.load());
+    const bool adjusting = !colour.lumaNeutral() || !colour.chromaNeutral();
+    if (!decoder_.decode(payload, length, frameType, *planes, size, adjusting))
+        return false;
+    const size_t luma = static_cast<size_t>(size.width) * static_cast<size_t>(size.height);
+    adjustPicture(colour, planes->data(), planes->data() + luma, planes->data() + luma * 5 / 4,
+                  size.width, size.height);
     {
         std::lock_guard picture(pictureLock_);
-        const ColourSettings colour = ColourSettings::unpack(colour_.load());
-        const bool adjusting = !colour.lumaNeutral() || !colour.chromaNeutral();
-        if (!decoder_.decode(payload, length, frameType, picture_.planes, size, adjusting))
-            return false;
-        picture_.width = size.width;
-        picture_.height = size.height;
-        const size_t luma = static_cast<size_t>(size.width) * static_cast<size_t>(size.height);
-        uint8_t* y = picture_.planes.data();
-        adjustPicture(colour, y, y + luma, y + luma * 5 / 4, size.width, size.height);
+        picture_ = {planes, size.width, size.height};
     }
-    // Only this decode path writes the picture, and it holds decodeLock_: the picture stays
-    // put while it is handed on without pictureLock_ (which a snapshot from the callback
-    // takes).
-    const PlanarView p = planarView(picture_.planes.data(), size.width, size.height);
+    const PlanarView p = planarView(planes->data(), size.width, size.height);
     {
         CallbackGate::Call call(callbackGate_);
         if (const DecodeCallback cb = decodeCallback(); cb.fn != nullptr) {
@@ -550,7 +549,7 @@ bool PlayPort::decodeToPicture(const uint8_t* payload, uint32_t length, uint8_t 
             cb.fn(handle(), p.y, static_cast<int32_t>(p.totalBytes()), &info, cb.user);
         }
     }
-    video_->present(p.y, p.v, p.u, size.width, size.height);
+    video_->presentShared({planes, size.width, size.height});
     return true;
 }
 

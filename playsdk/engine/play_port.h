@@ -19,8 +19,9 @@
 //                 speed, buffering). The scheduler takes the head frame out under it and
 //                 shows the frame after releasing it.
 //   source_.mutex() the source buffer's pool (taken inside SourceBuffer).
-//   pictureLock_  the last picture: written under decodeLock_ and pictureLock_ together,
-//                 read under either (snapshots and the picture size take pictureLock_).
+//   pictureLock_  which buffer is the last picture, and its size: replaced under decodeLock_
+//                 and pictureLock_ together, read under either (snapshots and the picture
+//                 size take pictureLock_). A published buffer's bytes never change.
 //   decoder_ (its own lock), soundLock_, callbackLock_, callbackGate_: leaves.
 // soundLock_ comes after SoundPort's designation lock when the sound port changes; a writer
 // waiting for room in the sound output releases it while it waits (soundRoom_).
@@ -229,14 +230,18 @@ class PlayPort : private FilePlayHost {
     // the output's own to guard (its render thread calls it).
     std::unique_ptr<VideoOutput> video_;
 
-    // The newest picture and the size it was decoded at, which always travel together.
+    // The newest picture and the size it was decoded at, which always travel together. The
+    // buffer is shared with the video output and the decode callback's caller, so it is
+    // never written again: each decode fills a buffer of its own from pictures_ and then
+    // takes its place.
     struct LastPicture {
-        std::vector<uint8_t> planes;  // Y, V, U, at least width x height x 3 / 2 bytes
+        std::shared_ptr<PictureBytes> planes;  // Y, V, U, at least width x height x 3 / 2
         int width = kInitialPictureWidth;
         int height = kInitialPictureHeight;
     };
+    PicturePool pictures_;
     std::mutex pictureLock_;
-    LastPicture picture_;  // written under decodeLock_ and pictureLock_; read under either
+    LastPicture picture_;  // replaced under decodeLock_ and pictureLock_; read under either
 
     std::mutex soundLock_;
     std::condition_variable soundRoom_;   // wakes a waiting writer: room, stop, new format

@@ -17,7 +17,7 @@ extern "C" {
 
 #include <cstdint>
 
-#include "picture_slot.h"
+#include "shared_picture.h"
 
 struct SwsContext;
 
@@ -62,7 +62,8 @@ class SoftwareScaler {
     const Picture& reduceFor(const Picture& picture, int width, int height);
 
     Cached yuv_;
-    Picture halves_[2];  // reduction steps, reused from picture to picture
+    PictureBytes halfBytes_[2];  // reduction steps' planes, reused from picture to picture
+    Picture halves_[2];          // views of them
     Cached rgb_;
     int contextsMade_ = 0;
 };

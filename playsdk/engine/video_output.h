@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "shared_picture.h"
 #include "zelplay/play.h"
 
 namespace zelplay {
@@ -31,6 +32,12 @@ class VideoOutput {
     // Hands one picture over (planes Y, V, U); true when taken or dropped for a busy slot.
     virtual bool present(const uint8_t* y, const uint8_t* v, const uint8_t* u, int width,
                          int height) = 0;
+    // The same for a picture that no longer changes: an output that keeps pictures keeps a
+    // reference to it instead of a copy.
+    virtual bool presentShared(const Picture& picture) {
+        return !picture.empty() &&
+               present(picture.y(), picture.v(), picture.u(), picture.width, picture.height);
+    }
 };
 
 // Shows nothing and accepts everything.

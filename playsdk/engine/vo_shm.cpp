@@ -1,11 +1,18 @@
 // The MIT-SHM backend: the software path's image lives in a shared-memory segment, so
 // the server reads the pixels without a copy through the socket.
+//
+// The image is drawn into segments in turn, and a segment is drawn into again only once
+// the server is known to have finished the put that last showed it. The server's word on
+// that costs a round trip (XSync), which is made only when the segment coming up may still
+// be in use; with two segments that is every second picture, and the one sync covers both.
 
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/XShm.h>
 #include <sys/ipc.h>
 #include <sys/shm.h>
+
+#include <array>
 
 #include "x11_connection.h"
 #include "ximage_drawer.h"
@@ -14,78 +21,109 @@ namespace zelplay {
 
 namespace {
 
+constexpr size_t kSegments = 2;
+
 class ShmDrawer final : public XImageDrawer {
   public:
     explicit ShmDrawer(const X11Target& target) : XImageDrawer(target) {}
     ~ShmDrawer() override { destroyImage(); }
 
   private:
+    struct Segment {
+        XImage* image = nullptr;
+        XShmSegmentInfo info{};
+        bool attached = false;
+        unsigned long putRequest = 0;  // the request that last showed it; 0: none since made
+    };
+
     bool createImage(int width, int height) override;
     void destroyImage() override;
     bool putImage() override;
+    bool createSegment(Segment& segment, int width, int height);
+    void destroySegment(Segment& segment);
 
-    XShmSegmentInfo segment_{};
-    bool attached_ = false;
+    std::array<Segment, kSegments> segments_;
+    size_t current_ = 0;  // the segment image_ is
 };
 
 bool ShmDrawer::createImage(int width, int height) {
-    Display* dpy = target_.display;
-    image_ =
-        XShmCreateImage(dpy, target_.visual, static_cast<unsigned>(target_.depth), ZPixmap, nullptr,
-                        &segment_, static_cast<unsigned>(width), static_cast<unsigned>(height));
-    if (image_ == nullptr)
-        return false;
-    const size_t bytes = static_cast<size_t>(image_->bytes_per_line) * static_cast<size_t>(height);
-    segment_.shmid = shmget(IPC_PRIVATE, bytes, IPC_CREAT | 0600);
-    if (segment_.shmid < 0) {
-        destroyImage();
-        return false;
+    for (Segment& segment : segments_) {
+        if (!createSegment(segment, width, height)) {
+            destroyImage();
+            return false;
+        }
     }
-    segment_.shmaddr = static_cast<char*>(shmat(segment_.shmid, nullptr, 0));
-    if (segment_.shmaddr == reinterpret_cast<char*>(-1)) {
-        shmctl(segment_.shmid, IPC_RMID, nullptr);
-        segment_.shmaddr = nullptr;
-        destroyImage();
-        return false;
-    }
-    image_->data = segment_.shmaddr;
-    segment_.readOnly = False;
-    target_.connection->takeErrors();
-    XShmAttach(dpy, &segment_);
-    XSync(dpy, False);
-    // A server on another machine cannot attach: the error comes back here.
-    attached_ = target_.connection->takeErrors().count == 0;
-    // The segment goes away with the last detach.
-    shmctl(segment_.shmid, IPC_RMID, nullptr);
-    if (!attached_) {
-        destroyImage();
-        return false;
-    }
+    current_ = 0;
+    image_ = segments_[0].image;
     return true;
 }
 
+bool ShmDrawer::createSegment(Segment& segment, int width, int height) {
+    Display* dpy = target_.display;
+    segment.image =
+        XShmCreateImage(dpy, target_.visual, static_cast<unsigned>(target_.depth), ZPixmap, nullptr,
+                        &segment.info, static_cast<unsigned>(width), static_cast<unsigned>(height));
+    if (segment.image == nullptr)
+        return false;
+    const size_t bytes =
+        static_cast<size_t>(segment.image->bytes_per_line) * static_cast<size_t>(height);
+    segment.info.shmid = shmget(IPC_PRIVATE, bytes, IPC_CREAT | 0600);
+    if (segment.info.shmid < 0)
+        return false;
+    segment.info.shmaddr = static_cast<char*>(shmat(segment.info.shmid, nullptr, 0));
+    if (segment.info.shmaddr == reinterpret_cast<char*>(-1)) {
+        shmctl(segment.info.shmid, IPC_RMID, nullptr);
+        segment.info.shmaddr = nullptr;
+        return false;
+    }
+    segment.image->data = segment.info.shmaddr;
+    segment.info.readOnly = False;
+    target_.connection->takeErrors();
+    XShmAttach(dpy, &segment.info);
+    XSync(dpy, False);
+    // A server on another machine cannot attach: the error comes back here.
+    segment.attached = target_.connection->takeErrors().count == 0;
+    // The segment goes away with the last detach.
+    shmctl(segment.info.shmid, IPC_RMID, nullptr);
+    segment.putRequest = 0;
+    return segment.attached;
+}
+
 void ShmDrawer::destroyImage() {
-    if (attached_) {
-        XShmDetach(target_.display, &segment_);
-        XSync(target_.display, False);
-        attached_ = false;
+    for (Segment& segment : segments_)
+        destroySegment(segment);
+    image_ = nullptr;
+}
+
+void ShmDrawer::destroySegment(Segment& segment) {
+    if (segment.attached) {
+        XShmDetach(target_.display, &segment.info);
+        XSync(target_.display, False);  // the server lets go before the memory goes
+        segment.attached = false;
     }
-    if (image_ != nullptr) {
-        image_->data = nullptr;  // the segment is not Xlib's to free
-        XDestroyImage(image_);
-        image_ = nullptr;
+    if (segment.image != nullptr) {
+        segment.image->data = nullptr;  // the segment is not Xlib's to free
+        XDestroyImage(segment.image);
+        segment.image = nullptr;
     }
-    if (segment_.shmaddr != nullptr)
-        shmdt(segment_.shmaddr);  // removal was asked for when it was made
-    segment_ = {};
+    if (segment.info.shmaddr != nullptr)
+        shmdt(segment.info.shmaddr);  // removal was asked for when it was made
+    segment.info = {};
 }
 
 bool ShmDrawer::putImage() {
-    XShmPutImage(target_.display, target_.window, target_.gc, image_, 0, 0, 0, 0,
+    Display* dpy = target_.display;
+    segments_[current_].putRequest = NextRequest(dpy);
+    XShmPutImage(dpy, target_.window, target_.gc, image_, 0, 0, 0, 0,
                  static_cast<unsigned>(image_->width), static_cast<unsigned>(image_->height),
                  False);
-    // The next picture is written into the same segment: the server must be done with it.
-    XSync(target_.display, False);
+    XFlush(dpy);
+    // The next picture goes into the next segment: the server must be done with it.
+    current_ = (current_ + 1) % kSegments;
+    const Segment& next = segments_[current_];
+    if (next.putRequest != 0 && LastKnownRequestProcessed(dpy) < next.putRequest)
+        XSync(dpy, False);
+    image_ = next.image;
     return true;
 }
 

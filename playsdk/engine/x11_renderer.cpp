@@ -230,6 +230,14 @@ bool X11VideoOutput::present(const uint8_t* y, const uint8_t* v, const uint8_t* 
     return true;
 }
 
+bool X11VideoOutput::presentShared(const Picture& picture) {
+    if (!running_.load() || picture.empty())
+        return false;
+    if (!slot_.offer(picture))
+        dropped_.fetch_add(1);
+    return true;
+}
+
 X11VideoOutput::Counters X11VideoOutput::counters() const {
     return {taken_.load(), drawn_.load(), dropped_.load()};
 }

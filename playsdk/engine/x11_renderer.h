@@ -37,6 +37,7 @@ class X11VideoOutput final : public VideoOutput {
                          ZELPLAY_USER user) override;
     bool present(const uint8_t* y, const uint8_t* v, const uint8_t* u, int width,
                  int height) override;
+    bool presentShared(const Picture& picture) override;
 
     // For tests and benchmarks.
     struct Counters {

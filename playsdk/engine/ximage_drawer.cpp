@@ -1,6 +1,6 @@
 #include "ximage_drawer.h"
 
-#include "picture_slot.h"
+#include "shared_picture.h"
 
 namespace zelplay {
 

@@ -27,7 +27,8 @@ class XImageDrawer : public PictureDrawer {
     // An image of width x height in image_ (the previous one is already gone).
     virtual bool createImage(int width, int height) = 0;
     virtual void destroyImage() = 0;
-    // Puts the whole image at the window's origin and waits until the server took it.
+    // Puts the whole image at the window's origin; afterwards image_ (the same image or
+    // another of the same size) may be written: the server no longer reads it.
     virtual bool putImage() = 0;
 
     X11Target target_;

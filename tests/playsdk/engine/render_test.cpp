@@ -208,6 +208,25 @@ INSTANTIATE_TEST_SUITE_P(Backends, ShownInWindow,
                                     "_mode" + std::to_string(std::get<1>(info.param));
                          });
 
+// The shared-memory backend draws into its segments in turn: every picture shown is the
+// newest one, never the one before it (a cellular automaton changes most pixels from one
+// picture to the next).
+TEST(ShownInWindow, EachNewPictureReplacesTheLastOneAtOnce) {
+    testsupport::TempDir dir;
+    const std::vector<AccessUnit> units =
+        makeH264(dir.path().string(), 160, 120, 8, 8, {}, "life=ratio=0.5:seed=7:mold=0");
+    ASSERT_EQ(units.size(), 8u);
+    ForcedBackend forced(VideoBackend::Shm);
+    TestWindow window(g_display, 40, 40, 160, 120);
+    StreamPort port(0);
+    ASSERT_TRUE(port.play(window.handle()));
+    for (size_t i = 0; i < units.size(); ++i) {
+        port.feed(units, 1);
+        EXPECT_TRUE(showsPicture(window, port)) << "picture " << i;
+    }
+    EXPECT_EQ(g_foreignErrors.load(), 0);
+}
+
 namespace {
 
 // Fills a red rectangle at (40, 40), 80 x 60 in picture coordinates.

@@ -6,6 +6,8 @@
 #include <X11/Xlib.h>
 #include <poll.h>
 
+#include <algorithm>
+#include <memory>
 #include <vector>
 
 #include "picture_slot.h"
@@ -22,15 +24,23 @@ bool readable(int fd) {
     return poll(&p, 1, 0) == 1;
 }
 
+PictureBytes flatPlanes(int width, int height, uint8_t y, uint8_t u, uint8_t v) {
+    const size_t luma = static_cast<size_t>(width) * static_cast<size_t>(height);
+    PictureBytes planes(luma, y);
+    planes.insert(planes.end(), luma / 4, v);  // V before U
+    planes.insert(planes.end(), luma / 4, u);
+    return planes;
+}
+
 Picture flatPicture(int width, int height, uint8_t y, uint8_t u, uint8_t v) {
-    Picture p;
-    p.width = width;
-    p.height = height;
-    const size_t luma = p.lumaBytes(), chroma = p.chromaBytes();
-    p.planes.assign(luma, y);
-    p.planes.insert(p.planes.end(), chroma, v);  // V before U
-    p.planes.insert(p.planes.end(), chroma, u);
-    return p;
+    return {std::make_shared<const PictureBytes>(flatPlanes(width, height, y, u, v)), width,
+            height};
+}
+
+// The picture's own bytes are alike (a buffer may be larger than its picture).
+bool samePixels(const Picture& a, const Picture& b) {
+    const size_t bytes = a.lumaBytes() + 2 * a.chromaBytes();
+    return a.width == b.width && a.height == b.height && std::equal(a.y(), a.y() + bytes, b.y());
 }
 
 }  // namespace
@@ -47,7 +57,7 @@ TEST(PictureSlot, ASecondPictureBeforeTheFirstIsTakenIsDroppedAndTheFirstStays) 
     Picture got;
     ASSERT_TRUE(slot.take(got));
     EXPECT_EQ(got.width, 32);
-    EXPECT_EQ(got.planes, a.planes);
+    EXPECT_TRUE(samePixels(got, a));
     EXPECT_FALSE(slot.take(got));
     slot.drainWakeups();
     EXPECT_FALSE(readable(slot.wakeFd()));
@@ -57,7 +67,56 @@ TEST(PictureSlot, ASecondPictureBeforeTheFirstIsTakenIsDroppedAndTheFirstStays) 
     ASSERT_TRUE(slot.take(got));
     EXPECT_EQ(got.width, 64);
     EXPECT_EQ(got.height, 32);
-    EXPECT_EQ(got.planes, b.planes);
+    EXPECT_TRUE(samePixels(got, b));
+}
+
+TEST(PictureSlot, ASharedPictureIsKeptByReferenceAndASecondOneIsDropped) {
+    PictureSlot slot;
+    const Picture a = flatPicture(32, 16, 10, 20, 30);
+    const Picture b = flatPicture(32, 16, 40, 50, 60);
+    EXPECT_TRUE(slot.offer(a));
+    EXPECT_FALSE(slot.offer(b));
+    EXPECT_FALSE(slot.offer(b.y(), b.v(), b.u(), b.width, b.height));
+    Picture got;
+    ASSERT_TRUE(slot.take(got));
+    EXPECT_EQ(got.buffer, a.buffer) << "shared, not copied";
+    EXPECT_EQ(b.buffer.use_count(), 1) << "the dropped picture is not kept";
+    // The render thread's previous picture is let go when it takes the next one.
+    EXPECT_TRUE(slot.offer(b));
+    ASSERT_TRUE(slot.take(got));
+    EXPECT_EQ(got.buffer, b.buffer);
+    EXPECT_EQ(a.buffer.use_count(), 1);
+}
+
+TEST(PicturePool, NeverHandsOutABufferStillHeldAndTakesBackReleasedOnes) {
+    PicturePool pool;
+    std::shared_ptr<PictureBytes> first = pool.acquire(100);
+    ASSERT_GE(first->size(), 100u);
+    (*first)[0] = 7;
+    std::shared_ptr<const PictureBytes> reader = first;  // as an output keeps it
+    first.reset();
+    const std::shared_ptr<PictureBytes> second = pool.acquire(50);
+    EXPECT_NE(second.get(), reader.get());
+    EXPECT_EQ((*reader)[0], 7) << "a shared buffer is not written";
+    const PictureBytes* const readerBuffer = reader.get();
+    reader.reset();
+    EXPECT_EQ(pool.idle(), 1u);
+    // Recycled, and grown to what is asked.
+    const std::shared_ptr<PictureBytes> third = pool.acquire(200);
+    EXPECT_EQ(third.get(), readerBuffer);
+    EXPECT_GE(third->size(), 200u);
+    EXPECT_EQ(pool.idle(), 0u);
+}
+
+TEST(PicturePool, KeepsAFewIdleBuffersAndOutlivesNothing) {
+    std::vector<std::shared_ptr<PictureBytes>> many;
+    auto pool = std::make_unique<PicturePool>();
+    for (int i = 0; i < 10; ++i)
+        many.push_back(pool->acquire(16));
+    many.resize(2);
+    EXPECT_LE(pool->idle(), 4u);
+    pool.reset();
+    many.clear();  // released after their pool is gone: simply freed
 }
 
 TEST(PictureSlot, ClearEmptiesItAndNotifyWakesWithoutAPicture) {
@@ -120,10 +179,11 @@ TEST(SoftwareScaler, MakesAContextOnlyWhenASizeChanges) {
 
 TEST(SoftwareScaler, AWindowAQuarterOfThePictureAveragesItsPixels) {
     // Columns alternately black and white: averaged they are mid grey, not one or the other.
-    Picture p = flatPicture(64, 32, 16, 128, 128);
+    PictureBytes columns = flatPlanes(64, 32, 16, 128, 128);
     for (int y = 0; y < 32; ++y)
         for (int x = 1; x < 64; x += 2)
-            p.planes[static_cast<size_t>(y * 64 + x)] = 235;
+            columns[static_cast<size_t>(y * 64 + x)] = 235;
+    const Picture p{std::make_shared<const PictureBytes>(std::move(columns)), 64, 32};
     SoftwareScaler scaler;
     for (const Bgr0& px : convert(scaler, p, 16, 8)) {
         EXPECT_NEAR(px.r, 128, 3);
