@@ -8,7 +8,7 @@
 //   bench_zelplay [seconds=10] [seeks=10]
 //
 // The players' figures are their whole process's CPU (user + system) over the pictures of
-// the file; until the library has a window output, zelplay's figure is decoding only.
+// the file.
 
 #include <signal.h>
 #include <sys/resource.h>
