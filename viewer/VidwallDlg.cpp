@@ -88,6 +88,10 @@ void CvidwallDlg::OnBnClickedPlay() {
     const int replay =
         platform::GetPrivateProfileInt(kSection, kKeyReplay, kDefaultReplay, kSettingsFile);
     m_ctrlVideo.SetReplay(static_cast<std::int16_t>(replay));
+    if (const int maxDelay =
+            platform::GetPrivateProfileInt(kSection, kKeyMaxDelay, -1, kSettingsFile);
+        maxDelay >= 0)
+        m_ctrlVideo.SetMaxDelay(maxDelay);
     const int n =
         platform::GetPrivateProfileInt(kSection, kKeyWinNum, kDefaultWinNum, kSettingsFile);
     m_ctrlVideo.SetWindStyle(static_cast<std::uint16_t>(n));
