@@ -32,7 +32,10 @@ std::int64_t wallClockUs() {
         .count();
 }
 
-// Sleeps up to `us` microseconds in short slices; returns early when `keepGoing` turns false.
+// Sleeps up to `us` microseconds in slices of at most kSleepSlice (about one picture of a
+// 25 fps file, so that pacing wakes once a picture); returns early when `keepGoing` turns
+// false.
+constexpr auto kSleepSlice = std::chrono::milliseconds(40);
 template <typename Pred>
 void sleepWhile(std::int64_t us, Pred keepGoing) {
     const auto until = std::chrono::steady_clock::now() + std::chrono::microseconds(us);
@@ -41,7 +44,7 @@ void sleepWhile(std::int64_t us, Pred keepGoing) {
         if (now >= until)
             return;
         std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(
-            until - now, std::chrono::milliseconds(10)));
+            until - now, kSleepSlice));
     }
 }
 
