@@ -71,8 +71,7 @@ class Recorder {
         last_ = stamped;
         const std::int64_t ms = latencyOf(stamped);
         if (ms >= 0)
-            samples_.push_back(
-                {std::chrono::duration<double>(Clock::now() - start_).count(), ms});
+            samples_.push_back({std::chrono::duration<double>(Clock::now() - start_).count(), ms});
     }
     std::vector<Sample> samples() const {
         std::lock_guard lock(lock_);
@@ -102,8 +101,11 @@ class ClockWindow : public IPlayWindow {
   public:
     ClockWindow(int maxDelayMs, Recorder& recorder, std::vector<double> stallsAtS, int stallMs,
                 Clock::time_point start)
-        : maxDelayMs_(maxDelayMs), recorder_(recorder), stalls_(std::move(stallsAtS)),
-          stallMs_(stallMs), start_(start) {}
+        : maxDelayMs_(maxDelayMs),
+          recorder_(recorder),
+          stalls_(std::move(stallsAtS)),
+          stallMs_(stallMs),
+          start_(start) {}
 
     bool isShownForPlay() const override { return true; }
     bool isPlaying() const override { return playing_.load(); }
@@ -162,10 +164,12 @@ void report(const char* name, const std::vector<Sample>& samples, const std::vec
         if (!nearStall)
             calm.push_back(s.latencyMs);
     }
-    std::printf("%-44s %6zu pictures  median %5.0f ms  p99 %5.0f ms  | after start-up, away from stalls: median "
-                "%5.0f ms  p99 %5.0f ms\n",
-                name, samples.size(), percentile(all, 0.5), percentile(all, 0.99),
-                percentile(calm, 0.5), percentile(calm, 0.99));
+    std::printf(
+        "%-44s %6zu pictures  median %5.0f ms  p99 %5.0f ms  | after start-up, away from stalls: "
+        "median "
+        "%5.0f ms  p99 %5.0f ms\n",
+        name, samples.size(), percentile(all, 0.5), percentile(all, 0.99), percentile(calm, 0.5),
+        percentile(calm, 0.99));
     for (double at : stalls) {
         const double end = at + stallS;
         double backAt = -1;
@@ -180,10 +184,11 @@ void report(const char* name, const std::vector<Sample>& samples, const std::vec
             if (backAt < 0 && s.latencyMs < 500)
                 backAt = s.atS - end;
         }
-        std::printf("    stall at %5.1f s: back under 500 ms %s%.2f s after it ended; 2 s after: "
-                    "%lld ms behind; worst in the 10 s after: %lld ms\n",
-                    at, backAt < 0 ? "never (" : "", backAt, static_cast<long long>(at2s),
-                    static_cast<long long>(worst));
+        std::printf(
+            "    stall at %5.1f s: back under 500 ms %s%.2f s after it ended; 2 s after: "
+            "%lld ms behind; worst in the 10 s after: %lld ms\n",
+            at, backAt < 0 ? "never (" : "", backAt, static_cast<long long>(at2s),
+            static_cast<long long>(worst));
     }
 }
 
@@ -218,10 +223,19 @@ int main(int argc, char** argv) {
         ")\\,if(mod(floor(mod(T*1000\\,16777216)/pow(2\\,floor(X/" + std::to_string(kBlock) +
         ")))\\,2)\\,235\\,16)\\,128)':cb=128:cr=128,setpts=N/(25*TB)";
     testsupport::ChildProcess sender(
-        {"timeout", "-k", "5", std::to_string(life), "ffmpeg", "-hide_banner", "-loglevel",
-         "error", "-nostdin", "-f", "lavfi", "-i", clock, "-c:v", "libx264", "-preset",
-         "ultrafast", "-tune", "zerolatency", "-g", "25", "-bsf:v", "dump_extra", "-f", "rtp",
-         "rtp://127.0.0.1:" + std::to_string(rtpPort) + "?pkt_size=1200"},
+        {"timeout",     "-k",
+         "5",           std::to_string(life),
+         "ffmpeg",      "-hide_banner",
+         "-loglevel",   "error",
+         "-nostdin",    "-f",
+         "lavfi",       "-i",
+         clock,         "-c:v",
+         "libx264",     "-preset",
+         "ultrafast",   "-tune",
+         "zerolatency", "-g",
+         "25",          "-bsf:v",
+         "dump_extra",  "-f",
+         "rtp",         "rtp://127.0.0.1:" + std::to_string(rtpPort) + "?pkt_size=1200"},
         dir.file("sender.log"));
     std::this_thread::sleep_for(std::chrono::seconds(2));
     const std::string url = "rtsp://127.0.0.1:" + std::to_string(port) + "/rtp";
@@ -269,10 +283,10 @@ int main(int argc, char** argv) {
     std::thread a([&] { runPlayer(cappedWindow); });
     std::thread b([&] { runPlayer(uncappedWindow); });
     std::thread grab([&] {
-        const std::string command = "ffmpeg -hide_banner -loglevel error -nostdin -f x11grab "
-                                    "-framerate 50 -video_size 320x240 -i " +
-                                    display + "+0,0 -t " + std::to_string(seconds) +
-                                    " -f rawvideo -pix_fmt rgb32 pipe:1";
+        const std::string command =
+            "ffmpeg -hide_banner -loglevel error -nostdin -f x11grab "
+            "-framerate 50 -video_size 320x240 -i " +
+            display + "+0,0 -t " + std::to_string(seconds) + " -f rawvideo -pix_fmt rgb32 pipe:1";
         FILE* pipe = popen(command.c_str(), "r");
         if (!pipe)
             return;
@@ -282,9 +296,10 @@ int main(int argc, char** argv) {
             screen.see(readStamp(frame));
         pclose(pipe);
     });
-    std::printf("live RTSP 320x240 25 fps, key frame every 25, for %d s; play thread stopped %d ms "
-                "at %.0f s and %.0f s\n",
-                seconds, stallMs, stalls[0], stalls[1]);
+    std::printf(
+        "live RTSP 320x240 25 fps, key frame every 25, for %d s; play thread stopped %d ms "
+        "at %.0f s and %.0f s\n",
+        seconds, stallMs, stalls[0], stalls[1]);
     std::fflush(stdout);
     std::this_thread::sleep_until(start + std::chrono::seconds(seconds));
     quit = true;

@@ -55,8 +55,8 @@ class AttemptLog {
         addr.sin_family = AF_INET;
         addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         addr.sin_port = htons(static_cast<uint16_t>(port));
-        ok_ = bind(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
-              listen(fd_, 64) == 0;
+        ok_ =
+            bind(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 && listen(fd_, 64) == 0;
         thread_ = std::thread([this] {
             while (!stop_.load()) {
                 pollfd p{fd_, POLLIN, 0};
@@ -104,9 +104,8 @@ void pump(const std::function<bool()>& until, double timeoutS) {
 std::unique_ptr<testsupport::ChildProcess> startServer(int port, const std::string& log) {
     auto server = std::make_unique<testsupport::ChildProcess>(
         std::vector<std::string>{"timeout", "-k", "5", "600", "/usr/bin/python3",
-                                 std::string(MONVID_TEST_SUPPORT_DIR) + "/rtsp_server.py",
-                                 "--port", std::to_string(port), "--lifetime", "590",
-                                 "--log-clients"},
+                                 std::string(MONVID_TEST_SUPPORT_DIR) + "/rtsp_server.py", "--port",
+                                 std::to_string(port), "--lifetime", "590", "--log-clients"},
         log);
     testsupport::waitForTcpPort(port, 15000);
     return server;
@@ -166,11 +165,11 @@ int main(int argc, char** argv) {
     pump([&] { return window->linkLoss().lost; }, 20);
     const double badgeAfter = secondsSince(killed);
     const monvid::LinkLoss loss = window->linkLoss();
-    const double sinceBeforeKill =
-        std::chrono::duration<double>(killedWall - loss.since).count();
-    std::printf("server killed; badge up after %.2f s, showing loss %.2f s before the kill (the "
-                "last picture); lines:\n",
-                badgeAfter, sinceBeforeKill);
+    const double sinceBeforeKill = std::chrono::duration<double>(killedWall - loss.since).count();
+    std::printf(
+        "server killed; badge up after %.2f s, showing loss %.2f s before the kill (the "
+        "last picture); lines:\n",
+        badgeAfter, sinceBeforeKill);
     for (const QString& line : window->badgeText())
         std::printf("    %s\n", line.toUtf8().constData());
     std::fflush(stdout);
@@ -185,8 +184,9 @@ int main(int argc, char** argv) {
     pump([&] { return window->m_counters.shown.load() >= shownAtReturn + 25; }, 60);
     const double movingAfter = secondsSince(restarted);
 
-    std::printf("attempts while the server was down (s after the kill; the schedule waits 0, 1, 2, "
-                "4 ... 30 s after each failure):\n   ");
+    std::printf(
+        "attempts while the server was down (s after the kill; the schedule waits 0, 1, 2, "
+        "4 ... 30 s after each failure):\n   ");
     for (const auto& t : attempts)
         std::printf(" %.2f", std::chrono::duration<double>(t - killed).count());
     std::printf("\n");
@@ -198,19 +198,20 @@ int main(int argc, char** argv) {
         std::printf("server's own log: %d client connections in all (first start and return)\n",
                     clients);
     }
-    std::printf("server restarted %.0f s after the kill (listening %.2f s later); pictures moving "
-                "again %.2f s after the restart (longest back-off: %lld s)\n",
-                std::chrono::duration<double>(restarted - killed).count(), serverUpAfter,
-                movingAfter,
-                static_cast<long long>(monvid::ReconnectPolicy::kMaxBackoff.count() / 1000));
+    std::printf(
+        "server restarted %.0f s after the kill (listening %.2f s later); pictures moving "
+        "again %.2f s after the restart (longest back-off: %lld s)\n",
+        std::chrono::duration<double>(restarted - killed).count(), serverUpAfter, movingAfter,
+        static_cast<long long>(monvid::ReconnectPolicy::kMaxBackoff.count() / 1000));
     std::printf("badge after the return: %s\n",
                 window->badgeText().isEmpty() ? "cleared" : "still up");
 
     const auto deadAttempts = dead.times();
     const double deadSpan = secondsSince(deadStart);
-    std::printf("16 windows on a dead address: %zu attempts in %.0f s, %.2f a second in all; in the "
-                "last 30 s: ",
-                deadAttempts.size(), deadSpan, deadAttempts.size() / deadSpan);
+    std::printf(
+        "16 windows on a dead address: %zu attempts in %.0f s, %.2f a second in all; in the "
+        "last 30 s: ",
+        deadAttempts.size(), deadSpan, deadAttempts.size() / deadSpan);
     int recent = 0;
     for (const auto& t : deadAttempts)
         recent += std::chrono::duration<double>(Clock::now() - t).count() <= 30;

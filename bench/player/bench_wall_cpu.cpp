@@ -124,8 +124,8 @@ Cost runOnce(const std::vector<std::vector<std::string>>& commands, pid_t server
     const double c0 = childrenCpu(), s0 = processCpu(server);
     std::vector<std::unique_ptr<testsupport::ChildProcess>> children;
     for (size_t i = 0; i < commands.size(); ++i)
-        children.push_back(std::make_unique<testsupport::ChildProcess>(
-            commands[i], i == 0 ? log : std::string()));
+        children.push_back(
+            std::make_unique<testsupport::ChildProcess>(commands[i], i == 0 ? log : std::string()));
     for (auto& c : children)
         c->wait(900000);
     return {childrenCpu() - c0, processCpu(server) - s0};
@@ -151,10 +151,17 @@ std::unique_ptr<testsupport::ChildProcess> startXvfb(const testsupport::TempDir&
 
 std::string makeClip(const testsupport::TempDir& dir, int seconds) {
     const std::string clip = dir.file("720p_" + std::to_string(seconds) + "s.mp4");
-    testsupport::runCommand({"ffmpeg", "-hide_banner", "-loglevel", "error", "-nostdin", "-y",
-                             "-f", "lavfi", "-i", "testsrc2=size=1280x720:rate=25", "-t",
-                             std::to_string(seconds), "-c:v", "libx264", "-preset", "veryfast",
-                             "-pix_fmt", "yuv420p", "-g", "50", clip},
+    testsupport::runCommand({"ffmpeg",    "-hide_banner",
+                             "-loglevel", "error",
+                             "-nostdin",  "-y",
+                             "-f",        "lavfi",
+                             "-i",        "testsrc2=size=1280x720:rate=25",
+                             "-t",        std::to_string(seconds),
+                             "-c:v",      "libx264",
+                             "-preset",   "veryfast",
+                             "-pix_fmt",  "yuv420p",
+                             "-g",        "50",
+                             clip},
                             300000);
     return clip;
 }
@@ -219,23 +226,40 @@ int main(int argc, char** argv) {
             {"gst-launch-1.0 ... avdec_h264 max-threads=1 ! videoconvert ! videoscale ! "
              "ximagesink",
              [&](const std::string& clip) {
-                 return times({"gst-launch-1.0", "-q", "filesrc", "location=" + clip, "!",
-                               "qtdemux", "!", "h264parse", "!", "avdec_h264", "max-threads=1",
-                               "!", "videoconvert", "!", "videoscale", "!",
+                 return times({"gst-launch-1.0",
+                               "-q",
+                               "filesrc",
+                               "location=" + clip,
+                               "!",
+                               "qtdemux",
+                               "!",
+                               "h264parse",
+                               "!",
+                               "avdec_h264",
+                               "max-threads=1",
+                               "!",
+                               "videoconvert",
+                               "!",
+                               "videoscale",
+                               "!",
                                "video/x-raw,width=" + std::to_string(kCellWidth) +
                                    ",height=" + std::to_string(kCellHeight),
-                               "!", "ximagesink", "qos=false", "max-lateness=-1"});
+                               "!",
+                               "ximagesink",
+                               "qos=false",
+                               "max-lateness=-1"});
              }},
             {"mpv --vo=x11 --hwdec=no --vd-lavc-threads=1 --framedrop=no --geometry=" + size,
              [&](const std::string& clip) {
-                 return times({"mpv", "--no-config", "--really-quiet", "--no-terminal",
-                               "--vo=x11", "--hwdec=no", "--vd-lavc-threads=1", "--no-audio",
-                               "--osc=no", "--framedrop=no", "--geometry=" + size, clip});
+                 return times({"mpv", "--no-config", "--really-quiet", "--no-terminal", "--vo=x11",
+                               "--hwdec=no", "--vd-lavc-threads=1", "--no-audio", "--osc=no",
+                               "--framedrop=no", "--geometry=" + size, clip});
              }},
         };
-        std::printf("\n%d cell%s of %s, 1280x720 25 fps, clips of %d s and %d s, least of %d "
-                    "runs\n",
-                    cells, cells == 1 ? "" : "s", size.c_str(), shortSeconds, longSeconds, runs);
+        std::printf(
+            "\n%d cell%s of %s, 1280x720 25 fps, clips of %d s and %d s, least of %d "
+            "runs\n",
+            cells, cells == 1 ? "" : "s", size.c_str(), shortSeconds, longSeconds, runs);
         std::vector<double> perPicture;
         for (const Subject& s : subjects) {
             double best = 1e9, bestServer = 0;
@@ -264,9 +288,10 @@ int main(int argc, char** argv) {
         const double leaner = std::min(perPicture[3], perPicture[4]);
         std::printf("  wall / decode-only: %.2f (goal %.2f)   wall / paced decode-only: %.2f\n",
                     wall / perPicture[0], cells == 1 ? 1.35 : 1.2, wall / perPicture[1]);
-        std::printf("  wall / GStreamer: %.2f   wall / mpv: %.2f   wall / leaner peer: %.2f (goal "
-                    "0.67)\n",
-                    wall / perPicture[3], wall / perPicture[4], wall / leaner);
+        std::printf(
+            "  wall / GStreamer: %.2f   wall / mpv: %.2f   wall / leaner peer: %.2f (goal "
+            "0.67)\n",
+            wall / perPicture[3], wall / perPicture[4], wall / leaner);
     }
     return 0;
 }

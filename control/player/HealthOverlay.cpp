@@ -49,8 +49,7 @@ QStringList healthLines(const HealthFigures& f) {
                  .arg(f.receivedPerSecond, 0, 'f', 1);
     lines << QCoreApplication::translate("HealthOverlay", "码率 %1 kbit/s")
                  .arg(f.kilobitsPerSecond, 0, 'f', 0);
-    lines << QCoreApplication::translate("HealthOverlay",
-                                         "丢弃：延迟 %1，尺寸 %2，隐藏 %3，忙 %4")
+    lines << QCoreApplication::translate("HealthOverlay", "丢弃：延迟 %1，尺寸 %2，隐藏 %3，忙 %4")
                  .arg(f.droppedLate)
                  .arg(f.droppedSize)
                  .arg(f.droppedHidden)
@@ -79,10 +78,9 @@ void drawHealthOverlay(QPainter& painter, const QRect& area, const QStringList& 
     int textWidth = 0;
     for (const QString& line : lines)
         textWidth = std::max(textWidth, metrics.horizontalAdvance(line));
-    const QRect panel(area.left() + 2, area.top() + 2,
-                      std::min(area.width() - 4, textWidth + 2 * margin),
-                      std::min(area.height() - 4,
-                               static_cast<int>(lines.size()) * lineHeight + 2 * margin));
+    const QRect panel(
+        area.left() + 2, area.top() + 2, std::min(area.width() - 4, textWidth + 2 * margin),
+        std::min(area.height() - 4, static_cast<int>(lines.size()) * lineHeight + 2 * margin));
     painter.fillRect(panel, QColor(0, 0, 0, 160));
     painter.setPen(QColor(160, 255, 160));
     QRect line(panel.left() + margin, panel.top() + margin, panel.width() - 2 * margin, lineHeight);

@@ -32,7 +32,8 @@ class LatencyCap {
     };
 
     // maxDelayMs 0 turns the cap off: every packet is decoded (the lateness is still measured).
-    explicit LatencyCap(int maxDelayMs) : m_maxDelayUs(static_cast<std::int64_t>(maxDelayMs) * 1000) {}
+    explicit LatencyCap(int maxDelayMs)
+        : m_maxDelayUs(static_cast<std::int64_t>(maxDelayMs) * 1000) {}
 
     // A video packet with time stamp ptsUs (kNoTime when it has none) read at nowUs.
     Verdict onVideoPacket(std::int64_t ptsUs, bool keyFrame, std::int64_t nowUs);

@@ -96,7 +96,8 @@ QStringList badgeLines(const LinkLoss& loss, std::chrono::system_clock::time_poi
     if (!loss.lost)
         return {};
     QStringList lines;
-    lines << QCoreApplication::translate("LostBadge", "自 %1 起无图像").arg(badgeTime(loss.since, now));
+    lines << QCoreApplication::translate("LostBadge", "自 %1 起无图像")
+                 .arg(badgeTime(loss.since, now));
     lines << QCoreApplication::translate("LostBadge", "原因：%1")
                  .arg(lossReasonText(loss.reason, loss.detail));
     if (loss.retrying)
@@ -119,8 +120,8 @@ void drawLostBadge(QPainter& painter, const QRect& area, const QStringList& line
     for (const QString& line : lines)
         textWidth = std::max(textWidth, metrics.horizontalAdvance(line));
     const int width = std::min(area.width() - 4, textWidth + 2 * margin);
-    const int height = std::min(area.height() - 4,
-                                static_cast<int>(lines.size()) * lineHeight + 2 * margin);
+    const int height =
+        std::min(area.height() - 4, static_cast<int>(lines.size()) * lineHeight + 2 * margin);
     const QRect panel(area.left() + (area.width() - width) / 2,
                       area.top() + area.height() - height - std::max(2, area.height() / 8), width,
                       height);

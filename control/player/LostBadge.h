@@ -46,7 +46,8 @@ struct LinkLoss {
 QString lossReasonText(LossReason reason, const std::string& detail);
 // A point in time as the badge writes it: hours, minutes and seconds of the local time, with
 // the date in front when it is not the day of `now`.
-QString badgeTime(std::chrono::system_clock::time_point at, std::chrono::system_clock::time_point now);
+QString badgeTime(std::chrono::system_clock::time_point at,
+                  std::chrono::system_clock::time_point now);
 // The badge's lines: since when, why, and when the next try is (while retrying).
 QStringList badgeLines(const LinkLoss& loss, std::chrono::system_clock::time_point now);
 

@@ -4,8 +4,9 @@
 // any thread may call.
 //
 // A 4:2:0 picture at least twice the area's size in both directions (and of a size that is a
-// multiple of 4) is first halved by 2 × 2 averages (as often as it stays so), which is cheaper than letting the scaler shrink it and
-// no worse to look at; a picture halved to exactly the area's size is then only converted.
+// multiple of 4) is first halved by 2 × 2 averages (as often as it stays so), which is cheaper than
+// letting the scaler shrink it and no worse to look at; a picture halved to exactly the area's size
+// is then only converted.
 #pragma once
 
 #include <QImage>

@@ -22,15 +22,15 @@ struct AVFrame;
 // Counters of a window's runs and pictures since construction, read by tests, benchmarks and
 // the health overlay. Written by the play thread, read by any thread.
 struct PlayCounters {
-    std::atomic<std::uint64_t> runs{0};         // playback runs begun
-    std::atomic<std::uint64_t> soundOpened{0};  // runs that held the sound device
-    std::atomic<std::uint64_t> received{0};     // video packets read (pictures received)
-    std::atomic<std::uint64_t> bytesRead{0};    // bytes of all packets read
-    std::atomic<std::uint64_t> decoded{0};      // pictures the decoder delivered
-    std::atomic<std::uint64_t> shown{0};        // pictures handed to the window and kept
-    std::atomic<std::uint64_t> dropped{0};      // pictures not shown, for any of the reasons:
-    std::atomic<std::uint64_t> droppedLate{0};  //   skipped by the latency cap, not decoded
-    std::atomic<std::uint64_t> droppedSize{0};  //   another size than the run's first picture
+    std::atomic<std::uint64_t> runs{0};           // playback runs begun
+    std::atomic<std::uint64_t> soundOpened{0};    // runs that held the sound device
+    std::atomic<std::uint64_t> received{0};       // video packets read (pictures received)
+    std::atomic<std::uint64_t> bytesRead{0};      // bytes of all packets read
+    std::atomic<std::uint64_t> decoded{0};        // pictures the decoder delivered
+    std::atomic<std::uint64_t> shown{0};          // pictures handed to the window and kept
+    std::atomic<std::uint64_t> dropped{0};        // pictures not shown, for any of the reasons:
+    std::atomic<std::uint64_t> droppedLate{0};    //   skipped by the latency cap, not decoded
+    std::atomic<std::uint64_t> droppedSize{0};    //   another size than the run's first picture
     std::atomic<std::uint64_t> droppedHidden{0};  // the window was hidden
     std::atomic<std::uint64_t> droppedBusy{0};    // a capture was in progress or playing stopped
     std::atomic<std::int64_t> latencyUs{-1};      // lateness of the last live picture; -1: none

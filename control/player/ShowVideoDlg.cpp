@@ -501,8 +501,8 @@ void CShowVideoDlg::waitBeforeNextRun(PlayThread& self, std::chrono::millisecond
         const auto now = std::chrono::steady_clock::now();
         if (now >= due)
             return;
-        self.doneChanged.wait_for(lock, std::min<std::chrono::steady_clock::duration>(
-                                            due - now, kReplayLookInterval));
+        self.doneChanged.wait_for(
+            lock, std::min<std::chrono::steady_clock::duration>(due - now, kReplayLookInterval));
     }
 }
 
@@ -573,7 +573,8 @@ void CShowVideoDlg::noteRunEnded(const PlayThread& self, const RunOutcome& outco
         m_loss.retrying = retrying;
         m_loss.nextTry = now + wait;
     }
-    QMetaObject::invokeMethod(this, [this] { linkStatusChanged(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this] { linkStatusChanged(); }, Qt::QueuedConnection);
 }
 
 void CShowVideoDlg::linkRestored() {
@@ -583,7 +584,8 @@ void CShowVideoDlg::linkRestored() {
             return;
         m_loss = {};
     }
-    QMetaObject::invokeMethod(this, [this] { linkStatusChanged(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this] { linkStatusChanged(); }, Qt::QueuedConnection);
 }
 
 void CShowVideoDlg::clearLinkLoss() {

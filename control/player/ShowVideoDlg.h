@@ -260,9 +260,9 @@ class CShowVideoDlg : public QWidget, public IPlayWindow {
     // Orders a run's writes of m_bPlaying against a thread's quit and a stop request; guards
     // the writes of m_bStopRequested.
     std::mutex m_flagLock;
-    std::atomic<bool> m_bStopRequested{false};  // set by RequestStop, cleared when a run ends
-    std::atomic<bool> m_bShown{false};          // mirror of isVisible() for the play thread
-    std::atomic<unsigned> m_nWakes{0};          // counts showings; ends a wait between runs
+    std::atomic<bool> m_bStopRequested{false};   // set by RequestStop, cleared when a run ends
+    std::atomic<bool> m_bShown{false};           // mirror of isVisible() for the play thread
+    std::atomic<unsigned> m_nWakes{0};           // counts showings; ends a wait between runs
     std::atomic<std::uint64_t> m_targetSize{0};  // video area: width << 32 | height
     std::atomic<int> m_nMaxDelayMs{monvid::kDefaultMaxDelayMs};
 
@@ -272,7 +272,7 @@ class CShowVideoDlg : public QWidget, public IPlayWindow {
 
     // Health overlay; GUI thread only.
     bool m_bHealthOverlay = false;
-    QTimer* m_healthTimer = nullptr;                // owned by Qt
+    QTimer* m_healthTimer = nullptr;                   // owned by Qt
     std::deque<monvid::HealthSample> m_healthSamples;  // the last few seconds, oldest first
     monvid::HealthFigures m_healthFigures;
 };

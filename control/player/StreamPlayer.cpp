@@ -43,8 +43,8 @@ void sleepWhile(std::int64_t us, Pred keepGoing) {
         const auto now = std::chrono::steady_clock::now();
         if (now >= until)
             return;
-        std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(
-            until - now, kSleepSlice));
+        std::this_thread::sleep_for(
+            std::min<std::chrono::steady_clock::duration>(until - now, kSleepSlice));
     }
 }
 
@@ -52,8 +52,7 @@ void sleepWhile(std::int64_t us, Pred keepGoing) {
 class Run {
   public:
     Run(IPlayWindow& window, const std::atomic<bool>& quit)
-        : window_(window), counters_(window.counters()), quit_(quit),
-          cap_(window.maxDelayMs()) {}
+        : window_(window), counters_(window.counters()), quit_(quit), cap_(window.maxDelayMs()) {}
 
     bool play(const std::string& address);
     RunOutcome outcome() const;
@@ -94,7 +93,7 @@ class Run {
     PacketPtr packet_;
     int videoIndex_ = -1;
     int audioIndex_ = -1;
-    int firstWidth_ = 0;  // size of the run's pictures: the decoder's once the stream information
+    int firstWidth_ = 0;   // size of the run's pictures: the decoder's once the stream information
     int firstHeight_ = 0;  // was read, or the first picture's when that was not known
     int presentedWidth_ = 0;
     bool live_ = false;
@@ -350,8 +349,9 @@ void Run::present(AVFrame* frame) {
     presentedWidth_ = frame->width;
 
     if (live_)
-        counters_.latencyUs.store(cap_.latenessUs(toUs(frame->best_effort_timestamp), wallClockUs()),
-                                  std::memory_order_relaxed);
+        counters_.latencyUs.store(
+            cap_.latenessUs(toUs(frame->best_effort_timestamp), wallClockUs()),
+            std::memory_order_relaxed);
     if (!window_.offerPicture(picture_, frame))
         return;
     if (shown_++ == 0)

@@ -73,7 +73,8 @@ void CMydlg::ToggleHealthOverlays() {
 }
 
 void CMydlg::keyPressEvent(QKeyEvent* event) {
-    if (event->key() == Qt::Key_H && !(event->modifiers() & (Qt::ControlModifier | Qt::AltModifier))) {
+    if (event->key() == Qt::Key_H &&
+        !(event->modifiers() & (Qt::ControlModifier | Qt::AltModifier))) {
         ToggleHealthOverlays();
         event->accept();
         return;

@@ -42,8 +42,7 @@ TEST(ReconnectPolicy, FirstRetryAtOnceThenDoublingUpToThirtySeconds) {
         waits.push_back(static_cast<long>(wait.count()));
         clock.now += wait + 5ms;  // the run itself took a moment
     }
-    EXPECT_EQ(waits,
-              (std::vector<long>{0, 1000, 2000, 4000, 8000, 16000, 30000, 30000, 30000}));
+    EXPECT_EQ(waits, (std::vector<long>{0, 1000, 2000, 4000, 8000, 16000, 30000, 30000, 30000}));
     EXPECT_EQ(policy.failuresInARow(), 9);
 }
 
@@ -151,8 +150,7 @@ TEST(LatencyCap, SlowSenderClockIsNotTakenForLateness) {
     LatencyCap cap(200);
     for (int n = 0; n < 25 * 600; ++n) {
         const std::int64_t arrival = s.sentUs(n) + s.ptsUs(n) / 2000 + 5'000;
-        ASSERT_NE(cap.onVideoPacket(s.ptsUs(n), s.key(n), arrival), LatencyCap::Verdict::Drop)
-            << n;
+        ASSERT_NE(cap.onVideoPacket(s.ptsUs(n), s.key(n), arrival), LatencyCap::Verdict::Drop) << n;
     }
 }
 
@@ -192,8 +190,8 @@ TEST(LostBadge, TellsSinceWhenWhyAndWhenTheNextTryIs) {
     using std::chrono::system_clock;
     // Local noon of some day, so that a few seconds either way stay on the same date.
     const QDateTime noon(QDate(2026, 3, 14), QTime(12, 0, 0));
-    const system_clock::time_point now{
-        std::chrono::duration_cast<system_clock::duration>(std::chrono::milliseconds(noon.toMSecsSinceEpoch()))};
+    const system_clock::time_point now{std::chrono::duration_cast<system_clock::duration>(
+        std::chrono::milliseconds(noon.toMSecsSinceEpoch()))};
     LinkLoss loss;
     EXPECT_TRUE(badgeLines(loss, now).isEmpty()) << "no badge while the link is up";
 

@@ -83,17 +83,19 @@ TEST_F(WallTest, RefusedPortAndMissingFileShowTheirReasonInTheCell) {
         [&] { return !window_->badgeText().isEmpty() && !second->badgeText().isEmpty(); }, 5000));
     const QStringList refused = window_->badgeText();
     const QStringList missing = second->badgeText();
-    EXPECT_TRUE(refused.join('\n').contains(monvid::lossReasonText(monvid::LossReason::Refused, {})))
+    EXPECT_TRUE(
+        refused.join('\n').contains(monvid::lossReasonText(monvid::LossReason::Refused, {})))
         << lines(refused);
-    EXPECT_TRUE(missing.join('\n').contains(monvid::lossReasonText(monvid::LossReason::NotFound, {})))
+    EXPECT_TRUE(
+        missing.join('\n').contains(monvid::lossReasonText(monvid::LossReason::NotFound, {})))
         << lines(missing);
     // Replay is on: the badge says when the next try is.
     EXPECT_EQ(refused.size(), 3);
     EXPECT_TRUE(window_->linkLoss().retrying);
 
     // The title strip turns amber and the badge is drawn over the idle picture.
-    ASSERT_TRUE(waitUntil(
-        [&] { return window_->m_stTitle->bkColor() == CShowVideoDlg::kLostBk; }, 2000));
+    ASSERT_TRUE(
+        waitUntil([&] { return window_->m_stTitle->bkColor() == CShowVideoDlg::kLostBk; }, 2000));
     const QImage area = painted(window_);
     EXPECT_NE(area, idleOnly(area.size()));
     EXPECT_NE(area.pixel(area.width() / 2, area.height() / 2), QColor(Qt::magenta).rgb());
@@ -134,8 +136,8 @@ TEST_F(WallTest, LiveLossShowsTheBadgeFromTheLastPictureAndTheFirstPictureClears
     ASSERT_TRUE(server.start());
     const auto before = window_->m_counters.shown.load();
     ASSERT_TRUE(waitUntil([&] { return window_->m_counters.shown.load() >= before + 5; }, 30000));
-    ASSERT_TRUE(waitUntil([&] { return window_->m_stTitle->bkColor() == CColorStaticST::kInactiveBk; },
-                          2000));
+    ASSERT_TRUE(waitUntil(
+        [&] { return window_->m_stTitle->bkColor() == CColorStaticST::kInactiveBk; }, 2000));
     EXPECT_TRUE(window_->badgeText().isEmpty());
     window_->OnClose();
 }
@@ -296,8 +298,8 @@ TEST(LatencyCapRun, AStalledPlayThreadCatchesUpByDroppingToAKeyFrame) {
             testsupport::waitFor([&] { return window.stallEnded_.load(); }, 30000, 10);
         // A few seconds after the stall: caught up with the cap, still behind without.
         const auto shownAfterStall = window.counters().shown.load();
-        testsupport::waitFor(
-            [&] { return window.counters().shown.load() >= shownAfterStall + 75; }, 10000, 10);
+        testsupport::waitFor([&] { return window.counters().shown.load() >= shownAfterStall + 75; },
+                             10000, 10);
         const auto latency = window.counters().latencyUs.load();
         const auto droppedLate = window.counters().droppedLate.load();
         window.stop();
