@@ -49,7 +49,7 @@ QStringList healthLines(const HealthFigures& f) {
                  .arg(f.receivedPerSecond, 0, 'f', 1);
     lines << QCoreApplication::translate("HealthOverlay", "码率 %1 kbit/s")
                  .arg(f.kilobitsPerSecond, 0, 'f', 0);
-    lines << QCoreApplication::translate("HealthOverlay", "丢弃：延迟 %1，尺寸 %2，隐藏 %3，忙 %4")
+    lines << QCoreApplication::translate("HealthOverlay", "丢弃：迟到 %1，尺寸 %2，隐藏 %3，忙 %4")
                  .arg(f.droppedLate)
                  .arg(f.droppedSize)
                  .arg(f.droppedHidden)
