@@ -1,5 +1,7 @@
 #include "Monvidctrl1.h"
 
+#include <QWidget>
+
 #include "Registration.h"
 
 using namespace component;
@@ -78,4 +80,9 @@ std::int32_t CMonvidctrl1::GetActiveWnd() {
 std::int16_t CMonvidctrl1::SetReplay(std::int16_t bReplay) {
     return invoke(kSetReplay, DISPATCH_METHOD, {QVariant::fromValue<qint16>(bReplay)})
         .value<qint16>();
+}
+
+void CMonvidctrl1::SetMaxDelay(int ms) {
+    if (QWidget* control = window())
+        control->setProperty("MaxDelayMs", ms);
 }

@@ -38,6 +38,9 @@ class CMonvidctrl1 {
     std::int32_t CapturePic(std::int32_t nWindow);
     std::int32_t GetActiveWnd();
     std::int16_t SetReplay(std::int16_t bReplay);
+    // Latency cap of live windows in ms (0: off): the control window's "MaxDelayMs" property,
+    // not a dispatch member, so a control that does not know it ignores it.
+    void SetMaxDelay(int ms);
 
   private:
     QVariant invoke(std::int32_t dispid, int flags, const QVariantList& args);

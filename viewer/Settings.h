@@ -11,6 +11,9 @@ inline constexpr const char* kSettingsFile = "./set.ini";
 inline constexpr const char* kSection = "config";
 inline constexpr const char* kKeyWinNum = "winnum";
 inline constexpr const char* kKeyReplay = "replay";
+// Latency cap of live windows in ms (0: off). Optional: without it the control keeps its own
+// default; readers that do not know it ignore it.
+inline constexpr const char* kKeyMaxDelay = "maxdelay";
 inline constexpr int kDefaultWinNum = 4;
 inline constexpr int kDefaultReplay = 0;
 inline constexpr std::size_t kMaxAddressBytes = 1023;

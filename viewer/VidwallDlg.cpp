@@ -125,6 +125,10 @@ void CvidwallDlg::OnBnClickedPlay() {
     const int replay =
         platform::GetPrivateProfileInt(kSection, kKeyReplay, kDefaultReplay, m_strSettingsFile);
     m_ctrlVideo.SetReplay(static_cast<std::int16_t>(replay));
+    if (const int maxDelay =
+            platform::GetPrivateProfileInt(kSection, kKeyMaxDelay, -1, m_strSettingsFile);
+        maxDelay >= 0)
+        m_ctrlVideo.SetMaxDelay(maxDelay);
     const int n = windowCount();
     m_ctrlVideo.SetWindStyle(static_cast<std::uint16_t>(n));
     for (int i = 0; i < std::min(n, kWindows); ++i) {

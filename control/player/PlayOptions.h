@@ -12,6 +12,11 @@ namespace monvid {
 // Socket time-out of network inputs, in microseconds (10 s).
 inline constexpr const char* kSocketTimeoutUs = "10000000";
 
+// A live input that delivers nothing for this long while it plays is taken as lost: the run
+// ends (reason: timed out) and the window's reconnect policy takes over. Time in which the play
+// thread itself was held up does not count.
+inline constexpr int kLiveSilenceMs = 4000;
+
 // The options given to the opening of an address, in the order they are set. Besides the
 // demuxing limits every input gets, the 10-second socket time-out is carried by "timeout"
 // for RTSP and by "rw_timeout" for RTMP (where "timeout" would make FFmpeg listen).

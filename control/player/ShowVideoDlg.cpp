@@ -1,15 +1,18 @@
 #include "ShowVideoDlg.h"
 
 #include <QCloseEvent>
+#include <QContextMenuEvent>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFile>
 #include <QGuiApplication>
+#include <QMenu>
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QResizeEvent>
 #include <QScreen>
+#include <QTimer>
 #include <QUrl>
 
 #include <chrono>
@@ -21,6 +24,8 @@
 #include "BitmapFile.h"
 #include "ColorStaticST.h"
 #include "IdlePicture.h"
+#include "PictureConverter.h"
+#include "ReconnectPolicy.h"
 #include "StreamPlayer.h"
 #include "VideoGrid.h"
 
@@ -29,9 +34,15 @@ extern "C" {
 }
 
 namespace {
-// Pause after a run that could not begin playing, so that an address that fails at once, or
-// a hidden window that may not play, does not spin a processor core.
-constexpr auto kFailedRunPause = std::chrono::milliseconds(50);
+// A wait between runs looks at the replay flag this often (the shell writes it directly).
+constexpr auto kReplayLookInterval = std::chrono::milliseconds(200);
+constexpr auto kHealthRefresh = std::chrono::milliseconds(1000);
+constexpr std::size_t kHealthSamples = 3;  // figures are taken over the last two seconds
+
+std::uint64_t packSize(QSize size) {
+    return static_cast<std::uint64_t>(std::max(size.width(), 0)) << 32 |
+           static_cast<std::uint32_t>(std::max(size.height(), 0));
+}
 }  // namespace
 
 CVideoArea::CVideoArea(CShowVideoDlg& owner, QWidget* parent) : QFrame(parent), m_owner(owner) {
@@ -79,6 +90,7 @@ void CShowVideoDlg::layoutItems() {
     m_stTitle->setGeometry(client.left(), client.top(), client.width(), kTitleHeight);
     m_videoArea->setGeometry(client.left(), client.top() + kTitleHeight, client.width(),
                              client.height() - kTitleHeight);
+    m_targetSize.store(packSize(m_videoArea->size()), std::memory_order_relaxed);
 }
 
 void CShowVideoDlg::resizeEvent(QResizeEvent* event) {
@@ -95,6 +107,10 @@ void CShowVideoDlg::moveEvent(QMoveEvent* event) {
 void CShowVideoDlg::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
     m_bShown.store(isVisible(), std::memory_order_release);
+    // A thread waiting between runs of a hidden window begins its next one now.
+    m_nWakes.fetch_add(1);
+    if (m_hThread)
+        wakeThread(*m_hThread);
 }
 
 void CShowVideoDlg::hideEvent(QHideEvent* event) {
@@ -106,13 +122,13 @@ void CShowVideoDlg::Activate() {
     if (auto* grid = dynamic_cast<IVideoGrid*>(parentWidget()))
         grid->DeactivateAll();
     m_bActive = true;
-    m_stTitle->SetBkColor(CColorStaticST::kActiveBk);
+    m_stTitle->SetBkColor(titleColour(true));
     layoutItems();
     m_stTitle->update();
 }
 
 void CShowVideoDlg::Deactivate() {
-    m_stTitle->SetBkColor(CColorStaticST::kInactiveBk);
+    m_stTitle->SetBkColor(titleColour(false));
     m_bActive = false;
 }
 
@@ -164,6 +180,7 @@ bool CShowVideoDlg::SavePicture(const std::string& path) {
 
 bool CShowVideoDlg::SavePicture(const std::string& path, int displayDepth) {
     QImage picture;
+    monvid::FramePtr source;
     {
         // The mark is set and the picture taken under the picture lock, so that no
         // replacement that began before the mark can be under way while it is read.
@@ -171,13 +188,22 @@ bool CShowVideoDlg::SavePicture(const std::string& path, int displayDepth) {
         if (m_hPicture.isNull())
             return false;
         m_bCapturing = true;
-        picture = m_hPicture;
+        if (m_lastFrame)
+            source.reset(av_frame_clone(m_lastFrame.get()));
+        else
+            picture = m_hPicture;
     }
     // The mark comes off on every way out: a mark left set would drop every later picture.
     struct ClearMark {
         std::atomic<bool>& mark;
         ~ClearMark() { mark = false; }
     } clearMark{m_bCapturing};
+    // The painted picture has the video area's size: the file gets the stream's own, made
+    // from the decoded picture it came from.
+    if (source)
+        picture = monvid::frameToImage(source.get());
+    if (picture.isNull())
+        return false;
     std::vector<std::uint8_t> file;
     try {
         file = m_encodePicture(picture, monvid::bitmapBitsForDisplayDepth(displayDepth));
@@ -214,8 +240,56 @@ std::string CShowVideoDlg::url() const {
 }
 
 QImage CShowVideoDlg::currentPicture() const {
+    monvid::FramePtr source;
+    {
+        std::lock_guard lock(m_csPicture);
+        if (m_hPicture.isNull())
+            return {};
+        if (!m_lastFrame)
+            return m_hPicture.copy();
+        source.reset(av_frame_clone(m_lastFrame.get()));
+    }
+    return monvid::frameToImage(source.get());
+}
+
+QImage CShowVideoDlg::shownPicture() const {
     std::lock_guard lock(m_csPicture);
     return m_hPicture.copy();
+}
+
+QSize CShowVideoDlg::pictureTarget() const {
+    const std::uint64_t packed = m_targetSize.load(std::memory_order_relaxed);
+    return QSize(static_cast<int>(packed >> 32), static_cast<int>(packed & 0xFFFFFFFFu));
+}
+
+bool CShowVideoDlg::offerPicture(QImage& picture, const AVFrame* source) {
+    bool kept = false;
+    {
+        std::lock_guard lock(m_csPicture);
+        if (m_bCapturing.load() || !m_bPlaying.load() || picture.isNull()) {
+            m_counters.droppedBusy.fetch_add(1, std::memory_order_relaxed);
+            m_counters.dropped.fetch_add(1, std::memory_order_relaxed);
+        } else {
+            m_nPicWidth = source ? source->width : picture.width();
+            m_nPicHeight = source ? source->height : picture.height();
+            std::swap(m_hPicture, picture);
+            if (source) {
+                if (!m_lastFrame)
+                    m_lastFrame.reset(av_frame_alloc());
+                else
+                    av_frame_unref(m_lastFrame.get());
+                if (m_lastFrame && av_frame_ref(m_lastFrame.get(), source) < 0)
+                    m_lastFrame.reset();
+            } else {
+                m_lastFrame.reset();
+            }
+            m_lastPictureAt = std::chrono::system_clock::now();
+            m_counters.shown.fetch_add(1, std::memory_order_relaxed);
+            kept = true;
+        }
+    }
+    QMetaObject::invokeMethod(m_videoArea, qOverload<>(&QWidget::update), Qt::QueuedConnection);
+    return kept;
 }
 
 int CShowVideoDlg::ShowPicture(const AVFrame* picture, int width, int height, int /*reserved*/,
@@ -224,6 +298,7 @@ int CShowVideoDlg::ShowPicture(const AVFrame* picture, int width, int height, in
         std::lock_guard lock(m_csPicture);
         if (m_bCapturing.load() || !m_bPlaying.load() || bitsPerPixel != 32 || width <= 0 ||
             height <= 0) {
+            m_counters.droppedBusy.fetch_add(1, std::memory_order_relaxed);
             m_counters.dropped.fetch_add(1, std::memory_order_relaxed);
         } else {
             m_nPicWidth = width;
@@ -240,6 +315,8 @@ int CShowVideoDlg::ShowPicture(const AVFrame* picture, int width, int height, in
                     std::memcpy(m_hPicture.scanLine(height - 1 - y),
                                 picture->data[0] + static_cast<std::ptrdiff_t>(y) * stride,
                                 rowBytes);
+                m_lastFrame.reset();
+                m_lastPictureAt = std::chrono::system_clock::now();
                 m_counters.shown.fetch_add(1, std::memory_order_relaxed);
             }
         }
@@ -251,15 +328,31 @@ int CShowVideoDlg::ShowPicture(const AVFrame* picture, int width, int height, in
 void CShowVideoDlg::paintVideoArea(QPainter& painter, const QRect& area) {
     if (window()->isMinimized())
         return;
-    if (!m_bPlaying.load()) {
-        painter.drawImage(area, monvid::idlePicture());
+    const QStringList badge = badgeText();
+    bool idle = !m_bPlaying.load();
+    if (idle) {
         std::lock_guard lock(m_csPicture);
         m_hPicture = QImage();
-        return;
+        m_lastFrame.reset();
+    } else {
+        std::lock_guard lock(m_csPicture);
+        if (!m_hPicture.isNull()) {
+            // Pictures come at the area's size; only one from before a resize is scaled.
+            if (m_hPicture.size() == area.size())
+                painter.drawImage(area.topLeft(), m_hPicture);
+            else
+                painter.drawImage(area, m_hPicture);
+        } else {
+            // Connecting again after a loss: the badge stays up until the first picture.
+            idle = !badge.isEmpty();
+        }
     }
-    std::lock_guard lock(m_csPicture);
-    if (!m_hPicture.isNull())
-        painter.drawImage(area, m_hPicture, QRect(0, 0, m_nPicWidth, m_nPicHeight));
+    if (idle) {
+        painter.drawImage(area, monvid::idlePicture());
+        monvid::drawLostBadge(painter, area, badge);
+    }
+    if (m_bHealthOverlay)
+        monvid::drawHealthOverlay(painter, area, healthText());
 }
 
 void CShowVideoDlg::setPlayingFromRun(const std::atomic<bool>& quit, bool value) {
@@ -273,15 +366,21 @@ void CShowVideoDlg::setPlayingFromRun(const std::atomic<bool>& quit, bool value)
 }
 
 void CShowVideoDlg::RequestStop() {
-    std::lock_guard lock(m_flagLock);
-    m_bStopRequested.store(true);
-    m_bPlaying.store(false);
+    {
+        std::lock_guard lock(m_flagLock);
+        m_bStopRequested.store(true);
+        m_bPlaying.store(false);
+    }
+    clearLinkLoss();
+    if (m_hThread)
+        wakeThread(*m_hThread);
 }
 
 bool CShowVideoDlg::dropPicture() {
     std::lock_guard lock(m_csPicture);
     const bool had = !m_hPicture.isNull();
     m_hPicture = QImage();
+    m_lastFrame.reset();
     return had;
 }
 
@@ -320,6 +419,7 @@ void CShowVideoDlg::StartPlay() {
         std::lock_guard lock(m_flagLock);
         m_bStopRequested.store(false);  // a stop before this start is behind it
     }
+    clearLinkLoss();  // the badge belonged to the old address
     auto thread = std::make_unique<PlayThread>();
     PlayThread& self = *thread;
     m_nLiveThreads.fetch_add(1);
@@ -338,6 +438,7 @@ void CShowVideoDlg::OnClose() {
     if (m_hThread)
         stopThread(std::move(m_hThread), kCloseWaitMs);
     reapAbandoned(false);
+    clearLinkLoss();
     if (dropPicture())
         m_videoArea->update();
 }
@@ -353,7 +454,7 @@ void CShowVideoDlg::stopThread(std::unique_ptr<PlayThread> thread, int timeoutMs
         thread->quit.store(true);
         m_bPlaying.store(false);
     }
-    thread->doneChanged.notify_all();  // cuts a pause between runs short
+    wakeThread(*thread);  // cuts a wait between runs short
     bool done;
     {
         std::unique_lock lock(thread->doneLock);
@@ -382,21 +483,48 @@ void CShowVideoDlg::reapAbandoned(bool waitForAll) {
     }
 }
 
+void CShowVideoDlg::wakeThread(PlayThread& thread) {
+    // Taking the lock orders the wake after the waiter's look at its flags.
+    { std::lock_guard lock(thread.doneLock); }
+    thread.doneChanged.notify_all();
+}
+
+void CShowVideoDlg::waitBeforeNextRun(PlayThread& self, std::chrono::milliseconds wait) {
+    const unsigned wakes = m_nWakes.load();
+    const auto due = std::chrono::steady_clock::now() + wait;
+    std::unique_lock lock(self.doneLock);
+    auto over = [&] {
+        return self.quit.load() || m_bStopRequested.load() || !m_bReplay.load() ||
+               m_nWakes.load() != wakes;
+    };
+    while (!over()) {
+        const auto now = std::chrono::steady_clock::now();
+        if (now >= due)
+            return;
+        self.doneChanged.wait_for(
+            lock, std::min<std::chrono::steady_clock::duration>(due - now, kReplayLookInterval));
+    }
+}
+
 void CShowVideoDlg::PlayThreadProc(PlayThread& self) {
+    monvid::ReconnectPolicy policy;
     do {
-        bool played = false;
+        RunOutcome outcome;
         try {
-            played = RunOnce(self);
+            RunOnce(self, outcome);
         } catch (...) {
             // RunOnce catches what it can; anything that still escapes ends the run here.
             if (isShownForPlay())
                 setPlayingFromRun(self.quit, false);
             finishRun(self, false);
         }
-        if (!played && !self.quit.load()) {
-            std::unique_lock lock(self.doneLock);
-            self.doneChanged.wait_for(lock, kFailedRunPause, [&] { return self.quit.load(); });
-        }
+        if (self.quit.load())
+            break;
+        const auto wait = policy.runEnded(outcome.picturesShown > 0);
+        const bool retrying = m_bReplay.load();
+        noteRunEnded(self, outcome, retrying, wait);
+        if (retrying && wait.count() > 0)
+            waitBeforeNextRun(self, wait);
     } while (m_bReplay.load() && !self.quit.load());
 
     m_nLiveThreads.fetch_sub(1);
@@ -405,12 +533,12 @@ void CShowVideoDlg::PlayThreadProc(PlayThread& self) {
     self.doneChanged.notify_all();
 }
 
-bool CShowVideoDlg::RunOnce(PlayThread& self) {
+bool CShowVideoDlg::RunOnce(PlayThread& self, RunOutcome& outcome) {
     bool played = false;
     try {
         const std::string address = url();
         m_counters.runs.fetch_add(1, std::memory_order_relaxed);
-        played = m_pPlayer->Play(address, self.quit);
+        played = m_pPlayer->Play(address, self.quit, outcome);
         if (played && isShownForPlay())
             setPlayingFromRun(self.quit, false);
     } catch (const std::exception&) {
@@ -419,4 +547,127 @@ bool CShowVideoDlg::RunOnce(PlayThread& self) {
     }
     finishRun(self, played);
     return played;
+}
+
+void CShowVideoDlg::noteRunEnded(const PlayThread& self, const RunOutcome& outcome, bool retrying,
+                                 std::chrono::milliseconds wait) {
+    // A run that was stopped, and a stored file that played to its end, lost nothing.
+    const bool fileEnded = !outcome.live && outcome.played && outcome.error == AVERROR_EOF;
+    if (outcome.stoppedByUs || fileEnded || self.quit.load())
+        return;
+    std::chrono::system_clock::time_point lastPicture;
+    {
+        std::lock_guard lock(m_csPicture);
+        lastPicture = m_lastPictureAt;
+    }
+    const auto now = std::chrono::system_clock::now();
+    {
+        std::lock_guard lock(m_statusLock);
+        if (!m_loss.lost) {
+            m_loss.lost = true;
+            // Lost since the last picture of the run that just ended, or since now.
+            m_loss.since = outcome.picturesShown > 0 ? lastPicture : now;
+        }
+        m_loss.reason = monvid::lossReasonFor(outcome.error);
+        m_loss.detail = monvid::ffmpegErrorText(outcome.error);
+        m_loss.retrying = retrying;
+        m_loss.nextTry = now + wait;
+    }
+    QMetaObject::invokeMethod(
+        this, [this] { linkStatusChanged(); }, Qt::QueuedConnection);
+}
+
+void CShowVideoDlg::linkRestored() {
+    {
+        std::lock_guard lock(m_statusLock);
+        if (!m_loss.lost)
+            return;
+        m_loss = {};
+    }
+    QMetaObject::invokeMethod(
+        this, [this] { linkStatusChanged(); }, Qt::QueuedConnection);
+}
+
+void CShowVideoDlg::clearLinkLoss() {
+    bool was;
+    {
+        std::lock_guard lock(m_statusLock);
+        was = m_loss.lost;
+        m_loss = {};
+    }
+    if (was)
+        linkStatusChanged();
+}
+
+void CShowVideoDlg::linkStatusChanged() {
+    m_stTitle->SetBkColor(titleColour(m_bActive));
+    m_videoArea->update();
+}
+
+std::uint32_t CShowVideoDlg::titleColour(bool active) const {
+    if (linkLoss().lost)
+        return active ? kLostActiveBk : kLostBk;
+    return active ? CColorStaticST::kActiveBk : CColorStaticST::kInactiveBk;
+}
+
+monvid::LinkLoss CShowVideoDlg::linkLoss() const {
+    std::lock_guard lock(m_statusLock);
+    return m_loss;
+}
+
+QStringList CShowVideoDlg::badgeText() const {
+    return monvid::badgeLines(linkLoss(), std::chrono::system_clock::now());
+}
+
+void CShowVideoDlg::streamOpened(const StreamFacts& facts) {
+    std::lock_guard lock(m_statusLock);
+    m_facts = facts;
+}
+
+void CShowVideoDlg::SetHealthOverlay(bool on) {
+    if (on == m_bHealthOverlay)
+        return;
+    m_bHealthOverlay = on;
+    if (!m_healthTimer) {
+        m_healthTimer = new QTimer(this);
+        m_healthTimer->setInterval(kHealthRefresh);
+        connect(m_healthTimer, &QTimer::timeout, this, &CShowVideoDlg::refreshHealth);
+    }
+    m_healthSamples.clear();
+    if (on) {
+        refreshHealth();
+        m_healthTimer->start();
+    } else {
+        m_healthTimer->stop();
+    }
+    m_videoArea->update();
+}
+
+void CShowVideoDlg::refreshHealth() {
+    m_healthSamples.push_back(monvid::sampleCounters(m_counters, std::chrono::steady_clock::now()));
+    while (m_healthSamples.size() > kHealthSamples)
+        m_healthSamples.pop_front();
+    StreamFacts facts;
+    {
+        std::lock_guard lock(m_statusLock);
+        facts = m_facts;
+    }
+    m_healthFigures = monvid::healthFigures(m_healthSamples.front(), m_healthSamples.back(), facts);
+    m_videoArea->update();
+}
+
+QMenu* CShowVideoDlg::makeContextMenu(QWidget* parent) {
+    auto* menu = new QMenu(parent);
+    QAction* health = menu->addAction(tr("显示状态信息"));
+    health->setCheckable(true);
+    health->setChecked(m_bHealthOverlay);
+    connect(health, &QAction::toggled, this, &CShowVideoDlg::SetHealthOverlay);
+    return menu;
+}
+
+void CShowVideoDlg::contextMenuEvent(QContextMenuEvent* event) {
+    QMenu* menu = makeContextMenu(this);
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    menu->popup(event->globalPos());
+    event->accept();
 }

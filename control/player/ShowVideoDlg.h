@@ -9,12 +9,15 @@
 #include <QFrame>
 #include <QImage>
 #include <QList>
+#include <QStringList>
 #include <QUrl>
 #include <QWidget>
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -22,11 +25,15 @@
 #include <thread>
 #include <vector>
 
-extern "C" {
-struct AVFrame;
-}
+#include "FfmpegPtr.h"
+#include "HealthOverlay.h"
+#include "LatencyCap.h"
+#include "LostBadge.h"
+#include "PlayWindow.h"
 
 class CColorStaticST;
+class QMenu;
+class QTimer;
 class CShowVideoDlg;
 class CStreamPlayer;
 
@@ -42,16 +49,7 @@ class CVideoArea : public QFrame {
     CShowVideoDlg& m_owner;
 };
 
-// Counters of a window's runs and pictures since construction, read by tests and benchmarks.
-struct PlayCounters {
-    std::atomic<std::uint64_t> runs{0};         // playback runs begun
-    std::atomic<std::uint64_t> soundOpened{0};  // runs that held the sound device
-    std::atomic<std::uint64_t> decoded{0};      // pictures the decoder delivered
-    std::atomic<std::uint64_t> shown{0};        // pictures handed to ShowPicture and kept
-    std::atomic<std::uint64_t> dropped{0};      // pictures not shown (other size, hidden, capture)
-};
-
-class CShowVideoDlg : public QWidget {
+class CShowVideoDlg : public QWidget, public IPlayWindow {
     Q_OBJECT
     // Read-only views for hosts and tests that see the window only as a QObject.
     Q_PROPERTY(QString address READ addressText)
@@ -64,6 +62,9 @@ class CShowVideoDlg : public QWidget {
     static constexpr int kTitleHeight = 20;      // height of the title strip in pixels
     static constexpr int kRestartWaitMs = 5000;  // StartPlay's wait for the old thread
     static constexpr int kCloseWaitMs = 3000;    // the close handler's wait
+    // Title strip of a window whose input is lost: amber, a deeper one when it is selected.
+    static constexpr std::uint32_t kLostBk = 0x0090FF;        // red 255, green 144, blue 0
+    static constexpr std::uint32_t kLostActiveBk = 0x0050FF;  // red 255, green 80, blue 0
 
     explicit CShowVideoDlg(QWidget* parent);
     ~CShowVideoDlg() override;
@@ -79,15 +80,49 @@ class CShowVideoDlg : public QWidget {
     void OnClose();
 
     // Stops the current run, as the shell's StopPlay does: clears m_bPlaying and keeps a run
-    // that has not yet passed its start gate from setting it again. GUI thread.
+    // that has not yet passed its start gate from setting it again. A wait between runs ends
+    // at once. GUI thread.
     void RequestStop();
     // A stop asked for since the current thread's last run ended; the start gate reads it.
-    bool stopRequested() const { return m_bStopRequested.load(); }
+    bool stopRequested() const override { return m_bStopRequested.load(); }
 
-    // Hands over one converted picture: `picture->data[0]` holds width × height pixels of
-    // 32-bit BGRA, bottom row first. Keeps it as the window's current picture unless a capture
-    // is in progress or playing has stopped. Always returns 0. Play thread.
+    // Hands over one picture at the stream's own size: `picture->data[0]` holds width × height
+    // pixels of 32-bit BGRA, bottom row first. Keeps it as the window's current picture unless
+    // a capture is in progress or playing has stopped. Always returns 0. Play thread. (Runs
+    // hand their pictures over with offerPicture, already at the video area's size.)
     int ShowPicture(const AVFrame* picture, int width, int height, int reserved, int bitsPerPixel);
+
+    // IPlayWindow: what the play thread's run sees of this window. Play thread.
+    bool isPlaying() const override { return m_bPlaying.load(); }
+    bool isShownForPlay() const override { return m_bShown.load(std::memory_order_acquire); }
+    void setPlayingFromRun(const std::atomic<bool>& quit, bool value) override;
+    QSize pictureTarget() const override;
+    bool offerPicture(QImage& picture, const AVFrame* source) override;
+    void streamOpened(const StreamFacts& facts) override;
+    void linkRestored() override;
+    int maxDelayMs() const override { return m_nMaxDelayMs.load(); }
+    PlayCounters& counters() override { return m_counters; }
+
+    // Latency cap of live input in milliseconds (0: off), taken by each run as it begins.
+    void SetMaxDelay(int ms) { m_nMaxDelayMs.store(ms < 0 ? 0 : ms); }
+
+    // The health overlay: shown over the picture, refreshed every second. GUI thread.
+    void SetHealthOverlay(bool on);
+    bool healthOverlay() const { return m_bHealthOverlay; }
+    // Figures of the overlay as last refreshed, and its lines.
+    const monvid::HealthFigures& healthFigures() const { return m_healthFigures; }
+    QStringList healthText() const { return monvid::healthLines(m_healthFigures); }
+    // Takes a sample of the counters and refreshes the figures (the overlay's timer does this
+    // every second). GUI thread.
+    void refreshHealth();
+
+    // The link's state as the badge shows it, and the badge's lines (empty when the link is
+    // not lost). Any thread.
+    monvid::LinkLoss linkLoss() const;
+    QStringList badgeText() const;
+
+    // The video window's right-click menu (the health overlay switch). GUI thread.
+    QMenu* makeContextMenu(QWidget* parent);
 
     // Selection and enlarging within the grid (the parent widget, when it is one).
     void Activate();         // selects this window: the others are deselected first
@@ -114,15 +149,13 @@ class CShowVideoDlg : public QWidget {
     std::string url() const;
 
     QString addressText() const { return QString::fromStdString(url()); }
-    bool isPlaying() const { return m_bPlaying.load(); }
     bool isReplay() const { return m_bReplay.load(); }
     qulonglong picturesShown() const { return m_counters.shown.load(); }
 
-    // Visible on screen as far as the play thread is concerned (this window and its parents).
-    bool isShownForPlay() const { return m_bShown.load(std::memory_order_acquire); }
-
-    // A copy of the current picture (null when none) with its size; taken under m_csPicture.
+    // A copy of the current picture at the stream's own size (null when none).
     QImage currentPicture() const;
+    // A copy of the picture as it is painted (the video area's size, or null).
+    QImage shownPicture() const;
 
     // Number of play threads of this window that have not yet ended (0 or 1 normally; a
     // thread that outlived its wait is counted until it ends).
@@ -153,21 +186,22 @@ class CShowVideoDlg : public QWidget {
         std::function<std::vector<std::uint8_t>(const QImage& picture, int bitsPerPixel)>;
     PictureEncoder m_encodePicture;
 
-    // Guards m_hPicture, m_nPicWidth and m_nPicHeight. Never held while waiting for
-    // anything else.
+    // Guards m_hPicture, m_nPicWidth, m_nPicHeight, m_lastFrame and m_lastPictureAt. Never
+    // held while waiting for anything else. Taken before m_statusLock when both are needed.
     mutable std::mutex m_csPicture;
-    QImage m_hPicture;    // current picture, top row first; null when there is none
-    int m_nPicWidth = 0;  // size of the image m_hPicture was made from
+    QImage m_hPicture;    // current picture as painted, top row first; null when there is none
+    int m_nPicWidth = 0;  // the stream's size of the picture m_hPicture was made from
     int m_nPicHeight = 0;
-
-    // Writes of m_bPlaying by a run (play thread). A thread told to quit no longer writes the
-    // flag, so a thread that is leaving can never stop its successor's run.
-    void setPlayingFromRun(const std::atomic<bool>& quit, bool value);
+    // The decoded picture m_hPicture was converted from, kept so that a capture saves the
+    // stream's own size; null when m_hPicture came otherwise (ShowPicture, a test).
+    monvid::FramePtr m_lastFrame;
+    std::chrono::system_clock::time_point m_lastPictureAt{};  // when m_hPicture was kept
 
     // Paints the video area: the picture stretched to it, or the idle picture. GUI thread.
     void paintVideoArea(QPainter& painter, const QRect& area);
 
   protected:
+    void contextMenuEvent(QContextMenuEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void moveEvent(QMoveEvent* event) override;
     void showEvent(QShowEvent* event) override;
@@ -190,7 +224,18 @@ class CShowVideoDlg : public QWidget {
     void OnInitDialog();
     void layoutItems();
     void PlayThreadProc(PlayThread& self);
-    bool RunOnce(PlayThread& self);
+    bool RunOnce(PlayThread& self, RunOutcome& outcome);
+    // Ends a wait between runs of the thread at once (it looks at its flags again).
+    static void wakeThread(PlayThread& thread);
+    // Waits until the next run is due: `wait` passes, or the thread is told to quit, a stop
+    // comes in, replay is switched off or the window is shown again. Play thread.
+    void waitBeforeNextRun(PlayThread& self, std::chrono::milliseconds wait);
+    // Records how a run ended for the badge (play thread) and repaints (GUI thread).
+    void noteRunEnded(const PlayThread& self, const RunOutcome& outcome, bool retrying,
+                      std::chrono::milliseconds wait);
+    void clearLinkLoss();
+    void linkStatusChanged();  // GUI thread: title colour and repaint
+    std::uint32_t titleColour(bool active) const;
     // Asks the thread to leave and waits up to timeoutMs; a thread that is still running then
     // is kept in m_abandoned and joined later (it leaves at its next check).
     void stopThread(std::unique_ptr<PlayThread> thread, int timeoutMs);
@@ -215,6 +260,19 @@ class CShowVideoDlg : public QWidget {
     // Orders a run's writes of m_bPlaying against a thread's quit and a stop request; guards
     // the writes of m_bStopRequested.
     std::mutex m_flagLock;
-    std::atomic<bool> m_bStopRequested{false};  // set by RequestStop, cleared when a run ends
-    std::atomic<bool> m_bShown{false};          // mirror of isVisible() for the play thread
+    std::atomic<bool> m_bStopRequested{false};   // set by RequestStop, cleared when a run ends
+    std::atomic<bool> m_bShown{false};           // mirror of isVisible() for the play thread
+    std::atomic<unsigned> m_nWakes{0};           // counts showings; ends a wait between runs
+    std::atomic<std::uint64_t> m_targetSize{0};  // video area: width << 32 | height
+    std::atomic<int> m_nMaxDelayMs{monvid::kDefaultMaxDelayMs};
+
+    mutable std::mutex m_statusLock;  // guards m_loss and m_facts
+    monvid::LinkLoss m_loss;
+    StreamFacts m_facts;
+
+    // Health overlay; GUI thread only.
+    bool m_bHealthOverlay = false;
+    QTimer* m_healthTimer = nullptr;                   // owned by Qt
+    std::deque<monvid::HealthSample> m_healthSamples;  // the last few seconds, oldest first
+    monvid::HealthFigures m_healthFigures;
 };

@@ -4,11 +4,11 @@
 #include <atomic>
 #include <string>
 
-class CShowVideoDlg;
+#include "PlayWindow.h"
 
 class CStreamPlayer {
   public:
-    explicit CStreamPlayer(CShowVideoDlg& window) : m_window(window) {}
+    explicit CStreamPlayer(IPlayWindow& window) : m_window(window) {}
     CStreamPlayer(const CStreamPlayer&) = delete;
     CStreamPlayer& operator=(const CStreamPlayer&) = delete;
 
@@ -20,7 +20,9 @@ class CStreamPlayer {
     // the run from touching the window's flags. All state of a run is local to the call, so
     // a thread that is leaving and its successor may both be inside Play for a moment.
     bool Play(const std::string& address, const std::atomic<bool>& quit);
+    // The same, telling how the run ended.
+    bool Play(const std::string& address, const std::atomic<bool>& quit, RunOutcome& outcome);
 
   private:
-    CShowVideoDlg& m_window;  // the owning window; outlives every run
+    IPlayWindow& m_window;  // the owning window; outlives every run
 };

@@ -1,5 +1,6 @@
 #include "MonvidCtrl.h"
 
+#include <QDynamicPropertyChangeEvent>
 #include <QPainter>
 
 #include "BitmapFile.h"
@@ -15,6 +16,17 @@ std::atomic<int> CMonvidCtrl::s_liveObjects{0};
 
 CMonvidWnd::CMonvidWnd(CMonvidCtrl& control, QWidget* parent)
     : QWidget(parent), m_control(control) {}
+
+bool CMonvidWnd::event(QEvent* event) {
+    if (event->type() == QEvent::DynamicPropertyChange &&
+        static_cast<QDynamicPropertyChangeEvent*>(event)->propertyName() == kMaxDelayProperty) {
+        bool ok = false;
+        const int ms = property(kMaxDelayProperty).toInt(&ok);
+        if (ok)
+            m_control.SetMaxDelay(ms);
+    }
+    return QWidget::event(event);
+}
 
 void CMonvidWnd::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
@@ -60,7 +72,15 @@ int CMonvidCtrl::OnCreate() {
     m_grid->setGeometry(m_pWnd->rect());
     m_grid->show();
     m_grid->LayoutWindows(4);
+    bool ok = false;
+    if (const int ms = m_pWnd->property(CMonvidWnd::kMaxDelayProperty).toInt(&ok); ok)
+        m_grid->SetMaxDelayAll(ms);
     return 0;
+}
+
+void CMonvidCtrl::SetMaxDelay(int ms) {
+    if (m_grid)
+        m_grid->SetMaxDelayAll(ms);
 }
 
 void CMonvidCtrl::OnSize() {

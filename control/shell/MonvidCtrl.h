@@ -22,12 +22,19 @@ class CMonvidCtrl;
 class QPainter;
 
 // The control's window: hands its creation, size, move and paint events to the control.
+//
+// A host may also set the dynamic property "MaxDelayMs" on it (an integer, milliseconds; 0
+// turns the cap off): the latency cap of live input for every window, outside the dispatch
+// interface, so hosts that do not know it are not affected.
 class CMonvidWnd : public QWidget {
     Q_OBJECT
   public:
+    static constexpr const char* kMaxDelayProperty = "MaxDelayMs";
+
     CMonvidWnd(CMonvidCtrl& control, QWidget* parent);
 
   protected:
+    bool event(QEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void moveEvent(QMoveEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
@@ -62,6 +69,9 @@ class CMonvidCtrl : public QObject, public component::IOleControl {
     std::int32_t CapturePic(std::int32_t nWindow);
     std::int32_t GetActiveWnd() const;
     std::int16_t SetReplay(std::int16_t bReplay);
+
+    // Latency cap of live input for every window (the window's "MaxDelayMs" property).
+    void SetMaxDelay(int ms);
 
     // Window events.
     int OnCreate();

@@ -1,5 +1,6 @@
 #include "Mydlg.h"
 
+#include <QKeyEvent>
 #include <QPalette>
 
 #include "GridLayout.h"
@@ -10,6 +11,7 @@ CMydlg::CMydlg(QWidget* parent) : QWidget(parent) {
     palette.setColor(QPalette::Window, QColor(32, 32, 32));
     setPalette(palette);
     setAutoFillBackground(true);
+    setFocusPolicy(Qt::ClickFocus);  // a click on the wall lets it take its keys
     OnInitDialog();
 }
 
@@ -55,6 +57,29 @@ void CMydlg::HideAll() {
 void CMydlg::SetReplayAll(bool replay) {
     for (CShowVideoDlg* w : m_wndVideo)
         w->m_bReplay = replay;
+}
+
+void CMydlg::SetMaxDelayAll(int ms) {
+    for (CShowVideoDlg* w : m_wndVideo)
+        w->SetMaxDelay(ms);
+}
+
+void CMydlg::ToggleHealthOverlays() {
+    bool allOn = true;
+    for (CShowVideoDlg* w : m_wndVideo)
+        allOn = allOn && w->healthOverlay();
+    for (CShowVideoDlg* w : m_wndVideo)
+        w->SetHealthOverlay(!allOn);
+}
+
+void CMydlg::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_H &&
+        !(event->modifiers() & (Qt::ControlModifier | Qt::AltModifier))) {
+        ToggleHealthOverlays();
+        event->accept();
+        return;
+    }
+    QWidget::keyPressEvent(event);
 }
 
 void CMydlg::resizeEvent(QResizeEvent* event) {

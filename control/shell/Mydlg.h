@@ -24,6 +24,10 @@ class CMydlg : public QWidget, public IVideoGrid {
     void HideAll() override;
     int windowCount() const override { return m_nWindowCount; }
     void SetReplayAll(bool replay);
+    // Latency cap of live input for every window, in milliseconds (0: off).
+    void SetMaxDelayAll(int ms);
+    // The health overlay of every window: on for all unless all have it on already.
+    void ToggleHealthOverlays();
 
     CShowVideoDlg* window(int index) const {
         return index >= 0 && index < kWindowCount ? m_wndVideo[index] : nullptr;
@@ -34,6 +38,7 @@ class CMydlg : public QWidget, public IVideoGrid {
     int m_nWindowCount = 4;
 
   protected:
+    void keyPressEvent(QKeyEvent* event) override;  // H: health overlays on or off
     void resizeEvent(QResizeEvent* event) override;
     void moveEvent(QMoveEvent* event) override;
 

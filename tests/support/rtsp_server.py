@@ -3,6 +3,8 @@
 
 Mounts: /live  a live test picture (H.264, a key frame every 25 pictures)
         /file  the given MP4 file (H.264, and its AAC audio when it has some)
+        /rtp   with --rtp-udp-port: H.264 sent as RTP (payload type 96) to that UDP port on
+               127.0.0.1, for a live source of the caller's making
 Stops by itself after --lifetime seconds.
 """
 import argparse
@@ -17,6 +19,9 @@ parser = argparse.ArgumentParser()
 parser.add_argument("--port", type=int, required=True)
 parser.add_argument("--file", default="")
 parser.add_argument("--lifetime", type=int, default=120)
+parser.add_argument("--rtp-udp-port", type=int, default=0)
+parser.add_argument("--log-clients", action="store_true",
+                    help="print a line for every client connection")
 args = parser.parse_args()
 
 Gst.init(None)
@@ -37,6 +42,22 @@ if args.file:
     media.set_launch(f'( filesrc location="{args.file}" ! qtdemux name=d '
                      "d.video_0 ! queue ! h264parse ! rtph264pay name=pay0 pt=96 config-interval=1 )")
     mounts.add_factory("/file", media)
+
+if args.rtp_udp_port:
+    rtp = GstRtspServer.RTSPMediaFactory()
+    rtp.set_launch(f"( udpsrc address=127.0.0.1 port={args.rtp_udp_port} "
+                   'caps="application/x-rtp,media=video,encoding-name=H264,payload=96,clock-rate=90000" '
+                   "! rtph264depay ! h264parse ! rtph264pay name=pay0 pt=96 config-interval=1 )")
+    rtp.set_shared(True)
+    mounts.add_factory("/rtp", rtp)
+
+if args.log_clients:
+    import time
+
+    def on_client(_server, _client):
+        print(f"client {time.time():.3f}", flush=True)
+
+    server.connect("client-connected", on_client)
 
 server.attach(None)
 loop = GLib.MainLoop()

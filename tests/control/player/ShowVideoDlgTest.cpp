@@ -152,16 +152,24 @@ TEST_F(WindowTest, PictureIsStretchedOverTheWholeVideoArea) {
     window_->OnClose();
 }
 
-TEST_F(WindowTest, AddressThatCannotBeOpenedRetriesAtOnceWithReplay) {
+TEST_F(WindowTest, AddressThatCannotBeOpenedRetriesAtOnceThenBacksOff) {
     CStreamPlayer player(*window_);
     std::atomic<bool> quit{false};
     window_->m_bPlaying = true;
     EXPECT_FALSE(player.Play("/nonexistent/clip.mp4", quit));
     EXPECT_FALSE(window_->m_bPlaying.load());  // cleared, so the next run does not wait
 
+    const auto started = Clock::now();
     play("/nonexistent/clip.mp4", true);
-    ASSERT_TRUE(waitUntil([&] { return runs() >= 4; }, 3000));  // the 3 s start gate never waits
+    // The first retry follows at once (the 3 s start gate never waits); the one after it
+    // waits the first back-off step.
+    ASSERT_TRUE(waitUntil([&] { return runs() >= 2; }, 2000));
+    ASSERT_TRUE(waitUntil([&] { return runs() >= 3; }, 5000));
+    EXPECT_GE(msSince(started), 1000.0);
+    // The wait before the fourth run (2 s) ends at once on close.
+    const auto closing = Clock::now();
     window_->OnClose();
+    EXPECT_LT(msSince(closing), 1000.0);
     EXPECT_EQ(window_->liveThreadCount(), 0);
 }
 

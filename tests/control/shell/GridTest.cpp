@@ -1,6 +1,7 @@
 // The grid of 16 windows: cells, selection, enlarging, dropped files.
 #include <gtest/gtest.h>
 
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QUrl>
 
@@ -183,4 +184,31 @@ TEST_F(GridTest, DroppedFilesPlayTheFirstWholePathAndSelectNothing) {
     for (auto* w : grid_->m_wndVideo)
         EXPECT_FALSE(w->m_bActive);
     target->OnClose();
+}
+
+TEST_F(GridTest, KeyHTogglesTheHealthOverlayOfEveryWindow) {
+    auto pressH = [&](QWidget* target) {
+        QKeyEvent press(QEvent::KeyPress, Qt::Key_H, Qt::NoModifier, "h");
+        QCoreApplication::sendEvent(target, &press);
+    };
+    pressH(grid_.get());
+    for (auto* w : grid_->m_wndVideo)
+        EXPECT_TRUE(w->healthOverlay());
+    // One window switched off by its own menu: H switches all on again, then all off.
+    grid_->window(3)->SetHealthOverlay(false);
+    pressH(grid_.get());
+    for (auto* w : grid_->m_wndVideo)
+        EXPECT_TRUE(w->healthOverlay());
+    pressH(grid_.get());
+    for (auto* w : grid_->m_wndVideo)
+        EXPECT_FALSE(w->healthOverlay());
+}
+
+TEST_F(GridTest, MaxDelayReachesEveryWindow) {
+    grid_->SetMaxDelayAll(0);
+    for (auto* w : grid_->m_wndVideo)
+        EXPECT_EQ(w->maxDelayMs(), 0);
+    grid_->SetMaxDelayAll(1200);
+    for (auto* w : grid_->m_wndVideo)
+        EXPECT_EQ(w->maxDelayMs(), 1200);
 }

@@ -250,3 +250,17 @@ TEST(ControlLifetime, HostDestroyingTheParentFirstLeavesAControlThatCanStillBeCa
     control->Release();
     EXPECT_EQ(CMonvidCtrl::liveObjects(), 0);
 }
+
+TEST_F(ControlTest, TheHostsMaxDelayPropertyReachesEveryWindow) {
+    // Outside the dispatch interface: a dynamic property of the control's window.
+    for (auto* w : control_->grid()->m_wndVideo)
+        EXPECT_EQ(w->maxDelayMs(), monvid::kDefaultMaxDelayMs);
+    control_->controlWindow()->setProperty(CMonvidWnd::kMaxDelayProperty, 0);
+    for (auto* w : control_->grid()->m_wndVideo)
+        EXPECT_EQ(w->maxDelayMs(), 0);
+    control_->controlWindow()->setProperty(CMonvidWnd::kMaxDelayProperty, 800);
+    EXPECT_EQ(window(15)->maxDelayMs(), 800);
+    // Something that is not a number leaves the cap as it was.
+    control_->controlWindow()->setProperty(CMonvidWnd::kMaxDelayProperty, "soon");
+    EXPECT_EQ(window(15)->maxDelayMs(), 800);
+}

@@ -1,0 +1,239 @@
+// The rules behind a live wall, without threads or windows: the reconnect schedule, the
+// latency cap's drop-to-key-frame rule, the badge's words and the overlay's figures.
+#include <gtest/gtest.h>
+
+#include <QDateTime>
+
+#include <cerrno>
+#include <chrono>
+#include <vector>
+
+#include "HealthOverlay.h"
+#include "LatencyCap.h"
+#include "LostBadge.h"
+#include "ReconnectPolicy.h"
+
+extern "C" {
+#include <libavutil/error.h>
+}
+
+using namespace monvid;
+using namespace std::chrono_literals;
+
+namespace {
+
+// A steady clock that moves only when the test says so.
+struct FakeClock {
+    ReconnectPolicy::Clock::time_point now{};
+    std::function<ReconnectPolicy::Clock::time_point()> fn() {
+        return [this] { return now; };
+    }
+};
+
+}  // namespace
+
+TEST(ReconnectPolicy, FirstRetryAtOnceThenDoublingUpToThirtySeconds) {
+    FakeClock clock;
+    ReconnectPolicy policy(clock.fn());
+    std::vector<long> waits;
+    for (int i = 0; i < 9; ++i) {
+        const auto wait = policy.runEnded(false);
+        EXPECT_EQ(policy.dueAt(), clock.now + wait);
+        waits.push_back(static_cast<long>(wait.count()));
+        clock.now += wait + 5ms;  // the run itself took a moment
+    }
+    EXPECT_EQ(waits, (std::vector<long>{0, 1000, 2000, 4000, 8000, 16000, 30000, 30000, 30000}));
+    EXPECT_EQ(policy.failuresInARow(), 9);
+}
+
+TEST(ReconnectPolicy, APictureStartsTheScheduleAgain) {
+    FakeClock clock;
+    ReconnectPolicy policy(clock.fn());
+    for (int i = 0; i < 5; ++i)
+        policy.runEnded(false);
+    EXPECT_EQ(policy.nextDelay(), 16000ms);
+    // A run that showed pictures and then ended is retried at once, and the schedule after it
+    // begins from the first step.
+    EXPECT_EQ(policy.runEnded(true), 0ms);
+    EXPECT_EQ(policy.runEnded(false), 1000ms);
+    // The first picture of a run resets the schedule even before the run ends.
+    policy.runEnded(false);
+    policy.pictureShown();
+    EXPECT_EQ(policy.nextDelay(), 0ms);
+    EXPECT_EQ(policy.runEnded(false), 0ms);
+}
+
+// A live stream at 25 pictures a second with a key frame every 25, whose pictures leave the
+// sender at their time stamps and reach the reader after `delayUs` of network.
+struct SyntheticStream {
+    static constexpr std::int64_t kFrameUs = 40'000;
+    static constexpr int kGop = 25;
+    std::int64_t sentUs(int n) const { return kStartUs + n * kFrameUs; }
+    std::int64_t ptsUs(int n) const { return n * kFrameUs; }
+    bool key(int n) const { return n % kGop == 0; }
+    static constexpr std::int64_t kStartUs = 1'000'000'000;
+};
+
+TEST(LatencyCap, OnTimeStreamIsNeverDropped) {
+    SyntheticStream s;
+    LatencyCap cap(500);
+    for (int n = 0; n < 2000; ++n) {
+        // Network jitter of up to 30 ms.
+        const std::int64_t arrival = s.sentUs(n) + 20'000 + (n * 7919 % 30) * 1000;
+        ASSERT_EQ(cap.onVideoPacket(s.ptsUs(n), s.key(n), arrival), LatencyCap::Verdict::Decode)
+            << n;
+    }
+}
+
+TEST(LatencyCap, BacklogAfterAStallIsDroppedUpToTheNextKeyFrameOnTime) {
+    // The reader keeps up for 100 pictures, then stalls 3 s. Afterwards the backlog comes in
+    // far faster than it is shown: 2 ms a picture until it has caught up with the sender.
+    SyntheticStream s;
+    LatencyCap cap(500);
+    std::int64_t now = 0;
+    int n = 0;
+    for (; n < 100; ++n) {
+        now = s.sentUs(n) + 10'000;
+        ASSERT_EQ(cap.onVideoPacket(s.ptsUs(n), s.key(n), now), LatencyCap::Verdict::Decode);
+    }
+    now += 3'000'000;
+    int decodedLate = 0, dropped = 0, resumedAt = -1;
+    for (; n < 400; ++n) {
+        now = std::max(now + 2'000, s.sentUs(n) + 10'000);
+        const auto verdict = cap.onVideoPacket(s.ptsUs(n), s.key(n), now);
+        const bool late = cap.latenessUs(s.ptsUs(n), now) > 500'000;
+        if (verdict == LatencyCap::Verdict::Drop) {
+            ++dropped;
+            continue;
+        }
+        if (verdict == LatencyCap::Verdict::FlushThenDecode) {
+            EXPECT_TRUE(s.key(n)) << "resumes only at a key frame";
+            EXPECT_EQ(resumedAt, -1) << "caught up once";
+            resumedAt = n;
+        }
+        decodedLate += late;
+    }
+    EXPECT_EQ(decodedLate, 0) << "no picture beyond the cap is decoded";
+    ASSERT_GE(resumedAt, 0);
+    EXPECT_GE(dropped, 3'000'000 / SyntheticStream::kFrameUs);  // at least the backlog
+    // Back on time within one key frame interval of the sender's pictures catching up.
+    EXPECT_LE(s.sentUs(resumedAt) - (s.sentUs(100) + 3'000'000),
+              SyntheticStream::kGop * SyntheticStream::kFrameUs + 500'000);
+    EXPECT_FALSE(cap.catchingUp());
+}
+
+TEST(LatencyCap, SlowReaderDropsToKeyFramesInsteadOfFallingFurtherBehind) {
+    // Each picture takes 50 ms to show, 10 ms more than the stream gives: without the cap
+    // the reader would fall behind forever.
+    SyntheticStream s;
+    LatencyCap cap(500), off(0);
+    std::int64_t now = 0, nowOff = 0, worst = 0, worstOff = 0;
+    for (int n = 0; n < 1500; ++n) {
+        now = std::max(now, s.sentUs(n));
+        if (cap.onVideoPacket(s.ptsUs(n), s.key(n), now) != LatencyCap::Verdict::Drop) {
+            worst = std::max(worst, cap.latenessUs(s.ptsUs(n), now));
+            now += 50'000;
+        }
+        nowOff = std::max(nowOff, s.sentUs(n));
+        EXPECT_EQ(off.onVideoPacket(s.ptsUs(n), s.key(n), nowOff), LatencyCap::Verdict::Decode);
+        worstOff = std::max(worstOff, off.latenessUs(s.ptsUs(n), nowOff));
+        nowOff += 50'000;
+    }
+    EXPECT_LE(worst, 500'000);
+    EXPECT_GT(worstOff, 10'000'000) << "without the cap the backlog grows";
+}
+
+TEST(LatencyCap, SlowSenderClockIsNotTakenForLateness) {
+    // The sender's clock runs 0.05 % slow: its time stamps fall behind ours by 0.5 ms a
+    // second, 300 ms over ten minutes. The base follows, so nothing is dropped.
+    SyntheticStream s;
+    LatencyCap cap(200);
+    for (int n = 0; n < 25 * 600; ++n) {
+        const std::int64_t arrival = s.sentUs(n) + s.ptsUs(n) / 2000 + 5'000;
+        ASSERT_NE(cap.onVideoPacket(s.ptsUs(n), s.key(n), arrival), LatencyCap::Verdict::Drop) << n;
+    }
+}
+
+TEST(LatencyCap, BreakInTheTimeStampsStartsTheMeasureAfresh) {
+    SyntheticStream s;
+    LatencyCap cap(500);
+    std::int64_t now = 0;
+    for (int n = 0; n < 50; ++n)
+        cap.onVideoPacket(s.ptsUs(n), s.key(n), now = s.sentUs(n));
+    // The sender restarts its time stamps from zero, a minute later.
+    for (int n = 0; n < 50; ++n) {
+        now = s.sentUs(n) + 60'000'000;
+        EXPECT_EQ(cap.onVideoPacket(s.ptsUs(n), s.key(n), now), LatencyCap::Verdict::Decode);
+    }
+    // Pictures without time stamps are decoded unless catching up.
+    EXPECT_EQ(cap.onVideoPacket(LatencyCap::kNoTime, false, now), LatencyCap::Verdict::Decode);
+}
+
+TEST(LostBadge, FfmpegErrorsAreToldInAFewWords) {
+    EXPECT_EQ(lossReasonFor(AVERROR(ECONNREFUSED)), LossReason::Refused);
+    EXPECT_EQ(lossReasonFor(AVERROR(ENOENT)), LossReason::NotFound);
+    EXPECT_EQ(lossReasonFor(AVERROR_HTTP_NOT_FOUND), LossReason::NotFound);
+    EXPECT_EQ(lossReasonFor(AVERROR(ETIMEDOUT)), LossReason::TimedOut);
+    EXPECT_EQ(lossReasonFor(AVERROR_INVALIDDATA), LossReason::Unsupported);
+    EXPECT_EQ(lossReasonFor(AVERROR_STREAM_NOT_FOUND), LossReason::Unsupported);
+    EXPECT_EQ(lossReasonFor(AVERROR_EOF), LossReason::Closed);
+    EXPECT_EQ(lossReasonFor(AVERROR_HTTP_UNAUTHORIZED), LossReason::Denied);
+    EXPECT_EQ(lossReasonFor(AVERROR(EHOSTUNREACH)), LossReason::Unreachable);
+    EXPECT_EQ(lossReasonFor(AVERROR(EIO)), LossReason::Other);
+    // Anything else shows FFmpeg's own words.
+    EXPECT_EQ(lossReasonText(LossReason::Other, ffmpegErrorText(AVERROR(EIO))).toStdString(),
+              ffmpegErrorText(AVERROR(EIO)));
+    EXPECT_FALSE(ffmpegErrorText(AVERROR(EIO)).empty());
+}
+
+TEST(LostBadge, TellsSinceWhenWhyAndWhenTheNextTryIs) {
+    using std::chrono::system_clock;
+    // Local noon of some day, so that a few seconds either way stay on the same date.
+    const QDateTime noon(QDate(2026, 3, 14), QTime(12, 0, 0));
+    const system_clock::time_point now{std::chrono::duration_cast<system_clock::duration>(
+        std::chrono::milliseconds(noon.toMSecsSinceEpoch()))};
+    LinkLoss loss;
+    EXPECT_TRUE(badgeLines(loss, now).isEmpty()) << "no badge while the link is up";
+
+    loss.lost = true;
+    loss.since = now - 75s;
+    loss.reason = LossReason::Refused;
+    loss.retrying = true;
+    loss.nextTry = now + 4s;
+    const QStringList lines = badgeLines(loss, now);
+    ASSERT_EQ(lines.size(), 3);
+    EXPECT_TRUE(lines[0].contains("11:58:45")) << lines[0].toStdString();
+    EXPECT_TRUE(lines[1].contains(lossReasonText(LossReason::Refused, {})));
+    EXPECT_TRUE(lines[2].contains("12:00:04")) << lines[2].toStdString();
+
+    // Without replay there is no next try; a loss from another day carries its date.
+    loss.retrying = false;
+    loss.since = now - 24h;
+    const QStringList older = badgeLines(loss, now);
+    ASSERT_EQ(older.size(), 2);
+    EXPECT_TRUE(older[0].contains("2026-03-13 12:00:00")) << older[0].toStdString();
+}
+
+TEST(HealthOverlay, FiguresFromTwoSamples) {
+    HealthSample a, b;
+    b.at = a.at + 2s;
+    a.received = 100, b.received = 150;
+    a.shown = 90, b.shown = 138;
+    a.bytesRead = 1'000'000, b.bytesRead = 1'250'000;
+    b.droppedLate = 7, b.droppedSize = 1, b.droppedHidden = 2, b.droppedBusy = 3;
+    b.latencyUs = 123'456;
+    const HealthFigures live = healthFigures(a, b, {"h264", 1280, 720, true});
+    EXPECT_DOUBLE_EQ(live.receivedPerSecond, 25.0);
+    EXPECT_DOUBLE_EQ(live.shownPerSecond, 24.0);
+    EXPECT_DOUBLE_EQ(live.kilobitsPerSecond, 1000.0);
+    EXPECT_EQ(live.latencyMs, 123);
+    EXPECT_EQ(live.droppedLate, 7u);
+    const QStringList lines = healthLines(live);
+    EXPECT_TRUE(lines.join('\n').contains("1280×720"));
+    EXPECT_TRUE(lines.join('\n').contains("h264"));
+    EXPECT_TRUE(lines.join('\n').contains("123"));
+    // A stored file has no lateness; no time between the samples gives no rates.
+    const HealthFigures file = healthFigures(b, b, {"h264", 352, 288, false});
+    EXPECT_EQ(file.latencyMs, -1);
+    EXPECT_EQ(file.shownPerSecond, 0.0);
+}
