@@ -150,5 +150,8 @@ int threadCount() {
 long residentKiB() {
     return statusField("VmRSS:");
 }
+void startSanitizerThreads() {
+    std::thread([] {}).join();
+}
 
 }  // namespace testsupport

@@ -46,5 +46,8 @@ bool waitForTcpPort(int port, int timeoutMs);
 int openFdCount();
 int threadCount();
 long residentKiB();
+// Starts and joins one thread, so that the threads a sanitizer starts along with a process's
+// first thread (ThreadSanitizer's background thread) are there before a test counts threads.
+void startSanitizerThreads();
 
 }  // namespace testsupport

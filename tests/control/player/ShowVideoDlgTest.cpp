@@ -18,6 +18,7 @@
 #include "ShowVideoDlg.h"
 #include "StreamPlayer.h"
 #include "support/media.h"
+#include "support/process.h"
 
 using testsupport::mediaPath;
 using testsupport::waitUntil;
@@ -263,6 +264,7 @@ TEST_F(WindowTest, StartPlayOnAPlayingWindowLeavesOneThreadOnTheNewAddress) {
 }
 
 TEST_F(WindowTest, DestroyingAPlayingWindowEndsItsThreadFirst) {
+    testsupport::startSanitizerThreads();
     const std::set<pid_t> threadsBefore = threadIds();
     play(mediaPath("video_only.mp4"), true);
     ASSERT_TRUE(waitUntil([&] { return shown() >= 2; }, 10000));

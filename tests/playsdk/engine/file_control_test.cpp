@@ -286,6 +286,7 @@ TEST(FileStop, AReadStalledOnAFifoHoldsStopNoLongerThanItsBound) {
     ASSERT_EQ(filetest::makeRecord(dir.path().string(), real, recipe), 25u);
     std::filesystem::copy_file(real, path);
     std::signal(SIGPIPE, SIG_IGN);
+    testsupport::startSanitizerThreads();
     const int threadsBefore = testsupport::threadCount();
     {
         FilePort p;
