@@ -13,6 +13,7 @@
 
 #include "ColorStaticST.h"
 #include "IdlePicture.h"
+#include "OneWindowTest.h"
 #include "QtTestMain.h"
 #include "ShowVideoDlg.h"
 #include "StreamPlayer.h"
@@ -26,18 +27,8 @@ using testsupport::waitUntil;
 
 namespace {
 
-class WallTest : public ::testing::Test {
+class WallTest : public testsupport::OneWindowTest {
   protected:
-    void SetUp() override {
-        holder_ = std::make_unique<QWidget>();
-        holder_->resize(400, 300);
-        window_ = new CShowVideoDlg(holder_.get());
-        window_->setGeometry(0, 0, 400, 300);
-        holder_->show();
-        ASSERT_TRUE(waitUntil([&] { return window_->isShownForPlay(); }, 2000));
-    }
-    void TearDown() override { holder_.reset(); }
-
     static void play(CShowVideoDlg* window, const std::string& url) {
         window->m_bReplay = true;
         window->setUrl(url);
@@ -60,9 +51,6 @@ class WallTest : public ::testing::Test {
     std::string deadRtsp() const {
         return "rtsp://127.0.0.1:" + std::to_string(testsupport::freeTcpPort()) + "/live";
     }
-
-    std::unique_ptr<QWidget> holder_;
-    CShowVideoDlg* window_ = nullptr;
 };
 
 std::string lines(const QStringList& list) {

@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "IdlePicture.h"
+#include "OneWindowTest.h"
 #include "QtTestMain.h"
 #include "ShowVideoDlg.h"
 #include "StreamPlayer.h"
@@ -38,31 +39,7 @@ std::set<pid_t> threadIds() {
     return ids;
 }
 
-// A shown top-level holder with one video window in it.
-class WindowTest : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        holder_ = std::make_unique<QWidget>();
-        holder_->resize(400, 300);
-        window_ = new CShowVideoDlg(holder_.get());
-        window_->setGeometry(0, 0, 400, 300);
-        holder_->show();
-        ASSERT_TRUE(waitUntil([&] { return window_->isShownForPlay(); }, 2000));
-    }
-    void TearDown() override { holder_.reset(); }
-
-    void play(const std::string& path, bool replay) {
-        window_->m_bReplay = replay;
-        window_->setUrl(path);
-        window_->StartPlay();
-    }
-    std::uint64_t shown() const { return window_->m_counters.shown.load(); }
-    std::uint64_t decoded() const { return window_->m_counters.decoded.load(); }
-    std::uint64_t runs() const { return window_->m_counters.runs.load(); }
-
-    std::unique_ptr<QWidget> holder_;
-    CShowVideoDlg* window_ = nullptr;
-};
+using WindowTest = testsupport::OneWindowTest;
 
 }  // namespace
 

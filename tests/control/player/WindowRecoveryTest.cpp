@@ -13,6 +13,7 @@
 
 #include "BitmapFile.h"
 #include "IdlePicture.h"
+#include "OneWindowTest.h"
 #include "QtTestMain.h"
 #include "ShowVideoDlg.h"
 #include "support/media.h"
@@ -25,26 +26,8 @@ namespace {
 // Nothing listens on port 1: the connection is refused at once.
 const std::string kUnreachable = "rtsp://127.0.0.1:1/none";
 
-class RecoveryTest : public ::testing::Test {
+class RecoveryTest : public testsupport::OneWindowTest {
   protected:
-    void SetUp() override {
-        holder_ = std::make_unique<QWidget>();
-        holder_->resize(400, 300);
-        window_ = new CShowVideoDlg(holder_.get());
-        window_->setGeometry(0, 0, 400, 300);
-        holder_->show();
-        ASSERT_TRUE(waitUntil([&] { return window_->isShownForPlay(); }, 2000));
-    }
-    void TearDown() override { holder_.reset(); }
-
-    void play(const std::string& address, bool replay) {
-        window_->m_bReplay = replay;
-        window_->setUrl(address);
-        window_->StartPlay();
-    }
-    std::uint64_t shown() const { return window_->m_counters.shown.load(); }
-    std::uint64_t runs() const { return window_->m_counters.runs.load(); }
-
     // The middle of the video area as painted now, against the idle picture scaled to it.
     bool areaShowsIdlePicture() {
         const QImage area = window_->m_videoArea->grab().toImage();
@@ -56,8 +39,6 @@ class RecoveryTest : public ::testing::Test {
     }
 
     testsupport::TempDir dir_;
-    std::unique_ptr<QWidget> holder_;
-    CShowVideoDlg* window_ = nullptr;
 };
 
 // Counts the paint events a widget receives.
