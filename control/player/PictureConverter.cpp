@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "pixels/halve.h"
+
 extern "C" {
 #include <libavutil/pixdesc.h>
 }
@@ -15,23 +17,15 @@ constexpr int kScaleFlags = SWS_BILINEAR;
 bool halvable(AVPixelFormat format) {
     return format == AV_PIX_FMT_YUV420P || format == AV_PIX_FMT_YUVJ420P;
 }
-}  // namespace
 
-int halvePlane(const PlaneView& in, std::vector<std::uint8_t>& out) {
-    const int width = in.width / 2, height = in.height / 2;
-    if (width <= 0 || height <= 0)
-        return 0;
-    out.resize(static_cast<std::size_t>(width) * static_cast<std::size_t>(height));
-    for (int y = 0; y < height; ++y) {
-        const std::uint8_t* __restrict a = in.data + static_cast<std::ptrdiff_t>(2 * y) * in.stride;
-        const std::uint8_t* __restrict b = a + in.stride;
-        std::uint8_t* __restrict d = out.data() + static_cast<std::ptrdiff_t>(y) * width;
-        for (int x = 0; x < width; ++x)
-            d[x] = static_cast<std::uint8_t>(
-                (a[2 * x] + a[2 * x + 1] + b[2 * x] + b[2 * x + 1] + 2) >> 2);
-    }
+// Halves a plane into `out`, sized to fit; returns the stride of the result.
+int halveInto(const pixels::ConstPlane& in, std::vector<std::uint8_t>& out) {
+    const int width = in.width / 2;
+    out.resize(static_cast<std::size_t>(width) * static_cast<std::size_t>(in.height / 2));
+    pixels::halvePlane(in, out.data(), width);
     return width;
 }
+}  // namespace
 
 bool PictureConverter::convert(const AVFrame* frame, QSize target, QImage& out) {
     if (!frame || frame->width <= 0 || frame->height <= 0 || target.isEmpty() ||
@@ -49,9 +43,9 @@ bool PictureConverter::convert(const AVFrame* frame, QSize target, QImage& out) 
              ++pass) {
             auto& half = m_half[pass % 2];
             const int chromaWidth = width / 2, chromaHeight = height / 2;
-            strides[0] = halvePlane({planes[0], strides[0], width, height}, half[0]);
-            strides[1] = halvePlane({planes[1], strides[1], chromaWidth, chromaHeight}, half[1]);
-            strides[2] = halvePlane({planes[2], strides[2], chromaWidth, chromaHeight}, half[2]);
+            strides[0] = halveInto({planes[0], strides[0], width, height}, half[0]);
+            strides[1] = halveInto({planes[1], strides[1], chromaWidth, chromaHeight}, half[1]);
+            strides[2] = halveInto({planes[2], strides[2], chromaWidth, chromaHeight}, half[2]);
             for (int p = 0; p < 3; ++p)
                 planes[p] = half[p].data();
             width /= 2;

@@ -19,18 +19,6 @@
 
 namespace monvid {
 
-// One plane of 8-bit samples.
-struct PlaneView {
-    const std::uint8_t* data;
-    int stride;
-    int width;
-    int height;
-};
-
-// Halves a plane by 2 × 2 averages into `out` (width / 2 × height / 2, rounded down; an odd
-// last row or column is left out). Returns the stride of `out`, 0 for a plane too small.
-int halvePlane(const PlaneView& in, std::vector<std::uint8_t>& out);
-
 class PictureConverter {
   public:
     // Converts `frame` to `target` into `out`, which is reused when it already has that size

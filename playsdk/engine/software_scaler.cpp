@@ -1,5 +1,7 @@
 #include "software_scaler.h"
 
+#include "pixels/halve.h"
+
 extern "C" {
 #include <libswscale/swscale.h>
 }
@@ -11,28 +13,10 @@ namespace {
 // What is left after halving is less than a factor of two down, or scaling up: bilinear.
 constexpr int kScaleFlags = SWS_BILINEAR;
 constexpr int kFixedOne = 1 << 16;
-constexpr int kCacheLine = 64;
 
-// dst (width/2 x height/2) = rounded means of the 2 x 2 blocks of src.
-void halvePlane(const uint8_t* src, int width, int height, uint8_t* dst) {
-    const int outWidth = width / 2, outHeight = height / 2;
-    for (int y = 0; y < outHeight; ++y) {
-        const uint8_t* a = src + static_cast<size_t>(2 * y) * static_cast<size_t>(width);
-        const uint8_t* b = a + width;
-        uint8_t* out = dst + static_cast<size_t>(y) * static_cast<size_t>(outWidth);
-        // A large picture comes from memory rather than the cache: ask for the next two rows
-        // while these are averaged.
-        if (y + 1 < outHeight) {
-            for (int x = 0; x < width; x += kCacheLine) {
-                __builtin_prefetch(a + 2 * width + x);
-                __builtin_prefetch(b + 2 * width + x);
-            }
-        }
-        for (int x = 0; x < outWidth; ++x) {
-            out[x] =
-                static_cast<uint8_t>((a[2 * x] + a[2 * x + 1] + b[2 * x] + b[2 * x + 1] + 2) >> 2);
-        }
-    }
+// dst (width/2 x height/2, packed rows) = rounded means of the 2 x 2 blocks of src.
+void halvePacked(const uint8_t* src, int width, int height, uint8_t* dst) {
+    pixels::halvePlane({src, width, width, height}, dst, width / 2);
 }
 
 }  // namespace
@@ -75,10 +59,10 @@ const Picture& SoftwareScaler::reduceFor(const Picture& picture, int width, int 
         bytes.resize(half.lumaBytes() + 2 * half.chromaBytes());
         // A view that does not own the steps' planes (they live as long as the scaler).
         half.buffer = std::shared_ptr<const PictureBytes>(std::shared_ptr<void>(), &bytes);
-        halvePlane(current->y(), w, h, bytes.data());
-        halvePlane(current->v(), w / 2, h / 2, bytes.data() + half.lumaBytes());
-        halvePlane(current->u(), w / 2, h / 2,
-                   bytes.data() + half.lumaBytes() + half.chromaBytes());
+        halvePacked(current->y(), w, h, bytes.data());
+        halvePacked(current->v(), w / 2, h / 2, bytes.data() + half.lumaBytes());
+        halvePacked(current->u(), w / 2, h / 2,
+                    bytes.data() + half.lumaBytes() + half.chromaBytes());
         current = &half;
     }
 }
