@@ -133,8 +133,11 @@ void CvidwallDlg::OnBnClickedPlay() {
     m_ctrlVideo.SetWindStyle(static_cast<std::uint16_t>(n));
     for (int i = 0; i < std::min(n, kWindows); ++i) {
         m_ctrlVideo.StopPlay(i);
-        const std::string address = platform::GetPrivateProfileString(
-            kSection, fileKey(i), "", m_strSettingsFile, kMaxAddressBytes);
+        // Cut between characters, as the settings dialog does, never inside one.
+        const std::string address =
+            utf8Prefix(platform::GetPrivateProfileString(kSection, fileKey(i), "",
+                                                         m_strSettingsFile, std::string::npos),
+                       kMaxAddressBytes);
         if (!address.empty())
             m_ctrlVideo.startplayurl(QByteArray::fromStdString(address),
                                      static_cast<std::int16_t>(i));

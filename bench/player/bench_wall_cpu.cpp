@@ -8,7 +8,8 @@
 // Every subject is a child process (the wall runs as this program with --play), so its CPU is
 // what wait4 reports for it. CPU per picture is the difference between a long and a short clip
 // divided by the difference in pictures, so that start-up and shut-down do not count; each
-// figure is the least of several runs. Decoders are held to one thread everywhere.
+// figure is the least of several runs, which go round the subjects in turn. Decoders are held to
+// one thread everywhere.
 //
 // Usage: bench_wall_cpu [--short S] [--long L] [--runs N] [--cells-only 1|16]
 #include <sys/resource.h>
@@ -263,30 +264,33 @@ int main(int argc, char** argv) {
             "\n%d cell%s of %s, 1280x720 25 fps, clips of %d s and %d s, least of %d "
             "runs\n",
             cells, cells == 1 ? "" : "s", size.c_str(), shortSeconds, longSeconds, runs);
-        std::vector<double> perPicture;
-        for (const Subject& s : subjects) {
-            double best = 1e9, bestServer = 0;
-            for (int r = 0; r < runs; ++r) {
+        // The runs go round the subjects in turn, so that a slow spell of a shared machine
+        // falls on all of them alike rather than on one.
+        std::vector<double> perPicture(subjects.size(), 1e9), serverPerPicture(subjects.size());
+        for (int r = 0; r < runs; ++r) {
+            for (size_t k = 0; k < subjects.size(); ++k) {
+                const Subject& s = subjects[k];
                 const std::string log = dir.file("wall.log");
                 const Cost a = runOnce(s.commands(shortClip), server, log);
                 std::remove(log.c_str());  // what the long clip's run says, alone
                 const Cost b = runOnce(s.commands(longClip), server, log);
                 const double ms = (b.cpu - a.cpu) * 1000 / (pictureDiff * cells);
-                if (ms < best) {
-                    best = ms;
-                    bestServer = (b.serverCpu - a.serverCpu) * 1000 / (pictureDiff * cells);
+                if (ms < perPicture[k]) {
+                    perPicture[k] = ms;
+                    serverPerPicture[k] =
+                        (b.serverCpu - a.serverCpu) * 1000 / (pictureDiff * cells);
                 }
                 std::ifstream in(log);
                 for (std::string line; std::getline(in, line);)
                     if (line.rfind("shown=", 0) == 0)
                         std::printf("    (wall, long clip, run %d: %s)\n", r + 1, line.c_str());
                 std::remove(log.c_str());
+                std::fflush(stdout);
             }
-            perPicture.push_back(best);
-            std::printf("  %-96s %6.3f ms CPU/picture (X server %.3f)\n", s.name.c_str(), best,
-                        bestServer);
-            std::fflush(stdout);
         }
+        for (size_t k = 0; k < subjects.size(); ++k)
+            std::printf("  %-96s %6.3f ms CPU/picture (X server %.3f)\n", subjects[k].name.c_str(),
+                        perPicture[k], serverPerPicture[k]);
         const double wall = perPicture[2];
         const double leaner = std::min(perPicture[3], perPicture[4]);
         std::printf("  wall / decode-only: %.2f (goal %.2f)   wall / paced decode-only: %.2f\n",

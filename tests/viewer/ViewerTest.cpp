@@ -132,6 +132,19 @@ TEST_F(ViewerTest, PlayStartsTheConfiguredWindowsWithTheLoopSetting) {
         5000));
 }
 
+TEST_F(ViewerTest, PlayCutsALongAddressBetweenCharacters) {
+    // 1022 bytes, then a three-byte character that a cut at 1023 bytes would split.
+    const std::string address = std::string(1022, 'a') + "中";
+    writeSettings("[config]\r\nwinnum=1\r\nfile0=" + address + "\r\n");
+    open();
+    dialog_->m_btnPlay->click();
+    const QByteArray given = windows()[0]->property("address").toString().toUtf8();
+    EXPECT_EQ(given.toStdString(), std::string(1022, 'a'));
+    dialog_->m_btnStop->click();
+    ASSERT_TRUE(
+        waitUntil([&] { return windows()[0]->property("playThreads").toInt() == 0; }, 5000));
+}
+
 TEST_F(ViewerTest, MissingOrDamagedSettingsGiveTheDefaults) {
     open();  // no set.ini at all
     EXPECT_EQ(visibleWindows(), 4);
