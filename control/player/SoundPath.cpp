@@ -11,11 +11,20 @@ std::atomic<std::uint32_t> g_audioLen{0};
 std::atomic<std::uint8_t*> g_audioPos{nullptr};
 AudioSlot g_audioSlots[kAudioSlotCount];
 std::atomic<unsigned> g_audioNextSlot{0};
+std::atomic<std::uint64_t> g_audioCallbacks{0};
 
 namespace {
 // SDL's legacy audio calls are not made for concurrent callers: opening, closing, SDL_Init
 // and SDL_Quit by different play threads are serialised here.
 std::mutex g_soundDeviceLock;
+
+// Bytes handed over and not yet played. Only a pace: read loosely.
+std::uint64_t waitingBytes() {
+    std::uint64_t bytes = g_audioLen.load(std::memory_order_relaxed);
+    for (const AudioSlot& slot : g_audioSlots)
+        bytes += slot.len.load(std::memory_order_relaxed);
+    return bytes;
+}
 
 // Moves the next chunk handed over into the slot of the chunk being played and frees its
 // ring slot. False when nothing was handed over. Audio thread.
@@ -37,6 +46,7 @@ bool takeNextChunk() {
 }  // namespace
 
 void fill_audio(void* /*userdata*/, Uint8* stream, int len) {
+    g_audioCallbacks.fetch_add(1, std::memory_order_release);
     try {
         SDL_memset(stream, 0, static_cast<std::size_t>(len));
         const auto want = static_cast<std::uint32_t>(len);
@@ -148,26 +158,64 @@ void SoundPath::handlePacket(AVCodecContext* decoder, const AVPacket* packet, AV
 }
 
 bool SoundPath::waitForRoom(const std::function<bool()>& keepGoing) {
-    const auto waiting = [] {
-        std::uint64_t bytes = g_audioLen.load(std::memory_order_relaxed);
-        for (const AudioSlot& slot : g_audioSlots)
-            bytes += slot.len.load(std::memory_order_relaxed);
-        return bytes;
-    };
-    // Only the free slot orders memory; the byte count is a pace, read loosely.
+    // Only the free slot orders memory; the byte count is a pace.
     while (g_audioSlots[m_nNextSlot].len.load(std::memory_order_acquire) != 0 ||
-           waiting() >= static_cast<std::uint64_t>(kLeadBytes)) {
-        if (!m_bDeviceStarted) {
-            // Enough is handed over to play on while the run reads on. Only the run that
-            // holds the device starts it, and SDL locks the device for this itself.
-            SDL_PauseAudio(0);
-            m_bDeviceStarted = true;
-        }
+           waitingBytes() >= static_cast<std::uint64_t>(kLeadBytes)) {
+        // Enough is handed over to play on while the run reads on.
+        startDevice();
         if (!keepGoing())
             return false;
         SDL_Delay(1);
     }
     return true;
+}
+
+void SoundPath::startDevice() {
+    if (m_bDeviceStarted)
+        return;
+    // Only the run that holds the device starts it, and SDL locks the device for this itself.
+    SDL_PauseAudio(0);
+    m_bDeviceStarted = true;
+}
+
+void SoundPath::finish(AVCodecContext* decoder, AVFrame* frame,
+                       const std::function<bool()>& keepGoing) {
+    if (!m_bSoundOpen || !keepGoing())
+        return;
+    // The decoder's last frames.
+    if (avcodec_send_packet(decoder, nullptr) >= 0) {
+        while (keepGoing() && avcodec_receive_frame(decoder, frame) >= 0) {
+            const bool room = waitForRoom(keepGoing);
+            if (room)
+                handOver(frame);
+            av_frame_unref(frame);
+            if (!room)
+                return;
+        }
+    }
+    const std::uint64_t left = waitingBytes();
+    if (left == 0 && !m_bDeviceStarted)
+        return;  // nothing was ever handed over
+    startDevice();
+    // Played out: nothing waits, and the callback has run again since the last chunk was
+    // taken, so that chunk has gone to the device.
+    constexpr std::uint64_t kBytesPerSecond = kOutputRate * kOutputChannels * 2;
+    const Uint32 limitMs = static_cast<Uint32>(left * 1000 / kBytesPerSecond) + 500;
+    const Uint32 start = SDL_GetTicks();
+    std::uint64_t emptySince = 0;
+    bool empty = false;
+    while (keepGoing() && SDL_GetTicks() - start < limitMs) {
+        const std::uint64_t calls = g_audioCallbacks.load(std::memory_order_acquire);
+        if (waitingBytes() != 0) {
+            empty = false;
+        } else if (!empty) {
+            empty = true;
+            emptySince = calls;
+        } else if (calls >= emptySince + 2) {
+            return;
+        }
+        SDL_Delay(1);
+    }
 }
 
 void SoundPath::handOver(const AVFrame* frame) {

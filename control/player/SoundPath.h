@@ -36,6 +36,8 @@ struct AudioSlot {
 inline constexpr unsigned kAudioSlotCount = 4;
 extern AudioSlot g_audioSlots[kAudioSlotCount];
 extern std::atomic<unsigned> g_audioNextSlot;  // the slot the callback takes next
+// Calls of the callback so far: a chunk taken in one call has reached the device by the next.
+extern std::atomic<std::uint64_t> g_audioCallbacks;
 
 // The device callback: fills the whole device buffer from the chunks handed over, one after
 // the other, and plays silence where nothing is ready.
@@ -75,6 +77,12 @@ class SoundPath {
     void handlePacket(AVCodecContext* decoder, const AVPacket* packet, AVFrame* frame,
                       const std::function<bool()>& keepGoing);
 
+    // At the end of the input: hands over the sound the decoder and the resampler still hold,
+    // starts the device if the input was too short to start it, and waits until everything
+    // handed over has been played. The wait ends early when keepGoing() turns false, and after
+    // the time the waiting sound lasts and a margin in any case.
+    void finish(AVCodecContext* decoder, AVFrame* frame, const std::function<bool()>& keepGoing);
+
     // Closes the device at once (the rest of a chunk being played and the chunks waiting are
     // dropped) and empties the slot and the ring.
     void close();
@@ -89,6 +97,8 @@ class SoundPath {
     // Converts the frame into the buffer after the last one handed over, or (no frame, or a
     // failed conversion) copies the last chunk there, and hands it over. After waitForRoom.
     void handOver(const AVFrame* frame);
+    // Unpauses the device (once per run).
+    void startDevice();
 
     bool m_bSoundOpen = false;
     bool m_bDeviceStarted = false;  // the device was unpaused

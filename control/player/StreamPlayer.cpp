@@ -275,8 +275,11 @@ bool Run::play(const std::string& address) {
     error_ = read < 0 ? read : 0;
     stopped_ = !keepGoing();
     // At the end of the input the decoder gives up the pictures it still holds.
-    if (read == AVERROR_EOF && keepGoing())
+    if (read == AVERROR_EOF && keepGoing()) {
         decodeVideo(nullptr);
+        // ... and the sound still on its way is played to its end.
+        sound_.finish(audioDecoder_.get(), decoded_.get(), keepGoingFn);
+    }
 
     sound_.close();
     window_.setPlayingFromRun(quit_, false);

@@ -21,6 +21,9 @@ gen_av8k() { ff -f lavfi -i testsrc2=size=320x240:rate=25 -f lavfi -i sine=frequ
 gen_tone() { # gen_tone RATE CHANNELS ENCODER FORMAT OUT: 4 s of video with a 440 Hz tone
   ff -f lavfi -i testsrc2=size=320x240:rate=25 -f lavfi -i sine=frequency=440:sample_rate="$1" \
     -t 4 "${x264[@]}" -c:a "$3" -ac "$2" -ar "$1" -b:a 128k -f "$4" "$5"; }
+gen_blip() { # a second of video with 50 ms of tone at its start: less sound than the device's lead
+  ff -f lavfi -i testsrc2=size=320x240:rate=25 -f lavfi -i sine=frequency=440:sample_rate=48000:duration=0.05 \
+    -t 1 "${x264[@]}" -c:a aac -ac 2 -ar 48000 -b:a 128k -f mp4 "$1"; }
 gen_video_only() { ff -f lavfi -i testsrc2=size=352x288:rate=25 -t 4 "${x264[@]}" -f mp4 "$1"; }
 gen_audio_only() { ff -f lavfi -i sine=frequency=440:sample_rate=48000 -t 3 -c:a aac -f mp4 "$1"; }
 gen_two_video() { ff -f lavfi -i testsrc2=size=160x120:rate=25 -f lavfi -i testsrc=size=320x200:rate=25 -t 3 \
@@ -51,6 +54,7 @@ make av_aac22.mp4 gen_tone 22050 2 aac mp4
 make av_mp3_48.mp4 gen_tone 48000 2 libmp3lame mp4
 make av_mp3_44.mp4 gen_tone 44100 2 libmp3lame mp4
 make av_opus20ms.mkv gen_tone 48000 2 libopus matroska  # 20 ms frames, shorter than a buffer
+make av_blip.mp4 gen_blip
 make video_only.mp4 gen_video_only
 make audio_only.mp4 gen_audio_only
 make two_video.mp4 gen_two_video
