@@ -294,10 +294,7 @@ int runExport(const std::string& recordPath, const std::string& outPath,
     memcpy(vs->codecpar->extradata, avcC.data(), avcC.size());
     vs->codecpar->extradata_size = static_cast<int>(avcC.size());
 
-    bool withAudio = custommp4_has_audio(audio.get()) && voiceCodecAvailable();
-    if (custommp4_has_audio(audio.get()) && !withAudio) {
-        fprintf(stderr, "ifvtool: built without the voice codec: audio left out\n");
-    }
+    const bool withAudio = custommp4_has_audio(audio.get());
     AudioEncoder encoder;
     std::string error;
     if (withAudio && !encoder.open(out.get(), options.pcmAudio, &error)) {

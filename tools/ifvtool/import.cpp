@@ -222,9 +222,7 @@ int runImport(const std::string& inputPath, const std::string& recordPath,
     bool withAudio = false;
     if (ai >= 0) {
         std::string error;
-        if (!voiceCodecAvailable()) {
-            fprintf(stderr, "ifvtool: built without the voice codec: audio left out\n");
-        } else if (!voice.open(in->streams[ai], &error)) {
+        if (!voice.open(in->streams[ai], &error)) {
             fprintf(stderr, "ifvtool: %s: audio left out\n", error.c_str());
         } else {
             withAudio = true;

@@ -9,10 +9,6 @@ namespace {
 constexpr int kEncodeAlaw = 5;
 }  // namespace
 
-bool voiceCodecAvailable() {
-    return true;
-}
-
 bool decodeAudioFrame(const uint8_t* frame, int length, uint8_t* out, int* outLength) {
     return DecAudioFrame(frame, length, out, outLength) == 1;
 }

@@ -1,12 +1,10 @@
 // The voice codec as the tool uses it: recorder audio frames to PCM and 8 kHz PCM to A-law
-// voice frames. Without the codec library the tool still converts video.
+// voice frames.
 #pragma once
 
 #include <cstdint>
 
 namespace ifvtool {
-
-bool voiceCodecAvailable();
 
 // DecAudioFrame: out needs room for max(length, 642) bytes.
 bool decodeAudioFrame(const uint8_t* frame, int length, uint8_t* out, int* outLength);
