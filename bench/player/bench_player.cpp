@@ -68,18 +68,7 @@ int main(int argc, char** argv) {
 
     testsupport::TempDir dir;
     const std::string clip = dir.file("720p25.mp4");
-    if (testsupport::runCommand({"ffmpeg",    "-hide_banner",
-                                 "-loglevel", "error",
-                                 "-nostdin",  "-y",
-                                 "-f",        "lavfi",
-                                 "-i",        "testsrc2=size=1280x720:rate=25",
-                                 "-t",        std::to_string(seconds),
-                                 "-c:v",      "libx264",
-                                 "-preset",   "veryfast",
-                                 "-pix_fmt",  "yuv420p",
-                                 "-g",        "50",
-                                 clip},
-                                300000) != 0) {
+    if (!testsupport::makeHdTestClip(clip, seconds)) {
         std::fprintf(stderr, "bench_player: cannot make the clip\n");
         return 1;
     }

@@ -155,19 +155,7 @@ std::unique_ptr<testsupport::ChildProcess> startXvfb(const testsupport::TempDir&
 
 std::string makeClip(const testsupport::TempDir& dir, int seconds) {
     const std::string clip = dir.file("720p_" + std::to_string(seconds) + "s.mp4");
-    testsupport::runCommand({"ffmpeg",    "-hide_banner",
-                             "-loglevel", "error",
-                             "-nostdin",  "-y",
-                             "-f",        "lavfi",
-                             "-i",        "testsrc2=size=1280x720:rate=25",
-                             "-t",        std::to_string(seconds),
-                             "-c:v",      "libx264",
-                             "-preset",   "veryfast",
-                             "-pix_fmt",  "yuv420p",
-                             "-g",        "50",
-                             clip},
-                            300000);
-    return clip;
+    return testsupport::makeHdTestClip(clip, seconds) ? clip : std::string();
 }
 
 }  // namespace
@@ -197,6 +185,10 @@ int main(int argc, char** argv) {
     const pid_t server = xvfb->pid();
     const std::string shortClip = makeClip(dir, shortSeconds);
     const std::string longClip = makeClip(dir, longSeconds);
+    if (shortClip.empty() || longClip.empty()) {
+        std::fprintf(stderr, "ffmpeg could not make the clips\n");
+        return 2;
+    }
     const double pictureDiff = 25.0 * (longSeconds - shortSeconds);
     char self[4096] = {};
     if (readlink("/proc/self/exe", self, sizeof self - 1) <= 0)

@@ -14,6 +14,21 @@ std::filesystem::path mediaDir() {
     return MONVID_TEST_MEDIA_DIR;
 }
 
+bool makeHdTestClip(const std::string& path, int seconds) {
+    return runCommand({"ffmpeg",    "-hide_banner",
+                       "-loglevel", "error",
+                       "-nostdin",  "-y",
+                       "-f",        "lavfi",
+                       "-i",        "testsrc2=size=1280x720:rate=25",
+                       "-t",        std::to_string(seconds),
+                       "-c:v",      "libx264",
+                       "-preset",   "veryfast",
+                       "-pix_fmt",  "yuv420p",
+                       "-g",        "50",
+                       path},
+                      300000) == 0;
+}
+
 std::string mediaPath(const std::string& name) {
     const auto path = mediaDir() / name;
     if (!std::filesystem::exists(path)) {

@@ -13,6 +13,10 @@ std::filesystem::path mediaDir();
 // when the folder lacks the file (a test run outside ctest).
 std::string mediaPath(const std::string& name);
 
+// Encodes `seconds` of FFmpeg's moving test pattern at 1280 × 720, 25 fps, as H.264 with a
+// key frame every 2 s, into `path`. False when ffmpeg failed.
+bool makeHdTestClip(const std::string& path, int seconds);
+
 // A fresh folder under the system's temporary folder, removed with the object.
 class TempDir {
   public:

@@ -26,8 +26,9 @@
 using testsupport::mediaPath;
 using testsupport::waitUntil;
 
-TEST(FillAudio, PlaysSilenceWhenNothingIsHandedOverAndDrainsTheSlotInPieces) {
-    // Mixing follows the open device's format: open it (paused, so the callback is ours).
+namespace {
+// SDL's device at the wall's format, left paused: the test calls fill_audio itself.
+void openPausedDevice() {
     ASSERT_EQ(SDL_Init(SDL_INIT_AUDIO), 0);
     SDL_AudioSpec wanted{};
     wanted.freq = 48000;
@@ -36,6 +37,12 @@ TEST(FillAudio, PlaysSilenceWhenNothingIsHandedOverAndDrainsTheSlotInPieces) {
     wanted.samples = 1024;
     wanted.callback = [](void*, Uint8*, int) {};
     ASSERT_EQ(SDL_OpenAudio(&wanted, nullptr), 0) << SDL_GetError();
+}
+}  // namespace
+
+TEST(FillAudio, PlaysSilenceWhenNothingIsHandedOverAndDrainsTheSlotInPieces) {
+    // Mixing follows the open device's format: open it (paused, so the callback is ours).
+    ASSERT_NO_FATAL_FAILURE(openPausedDevice());
 
     std::vector<std::uint8_t> device(4096, 0xAA);
     g_audioLen.store(0);
@@ -63,14 +70,7 @@ TEST(FillAudio, PlaysSilenceWhenNothingIsHandedOverAndDrainsTheSlotInPieces) {
 }
 
 TEST(FillAudio, GoesOnIntoTheChunksHandedOverAndFreesTheirSlots) {
-    ASSERT_EQ(SDL_Init(SDL_INIT_AUDIO), 0);
-    SDL_AudioSpec wanted{};
-    wanted.freq = 48000;
-    wanted.format = AUDIO_S16SYS;
-    wanted.channels = 2;
-    wanted.samples = 1024;
-    wanted.callback = [](void*, Uint8*, int) {};
-    ASSERT_EQ(SDL_OpenAudio(&wanted, nullptr), 0) << SDL_GetError();
+    ASSERT_NO_FATAL_FAILURE(openPausedDevice());
     clearAudioSlots();
 
     // Chunks of 1000 bytes: one device buffer holds more of them than the ring has slots.
