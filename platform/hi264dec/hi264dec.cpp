@@ -1,21 +1,28 @@
-// The external H.264 decoder's three calls over libavcodec's H.264 decoder.
+// The external H.264 decoder's calls over libavcodec's H.264 decoder.
 //
-// One access unit in, its picture out: the codec context runs on one thread with the
-// low-delay flag, so a picture leaves the decoder with the packet that carried it.
+// The codec context runs on one thread and reorders as the stream announces: a picture
+// leaves the codec once the pictures before it in display order have, and waits in
+// `ready` until a call hands it out. Access units go in with their time stamp as the packet's
+// presentation time, which libavcodec carries to the picture through the reordering.
 
 #include "hi264dec/hi264dec.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavutil/imgutils.h>
-#include <libavutil/pixdesc.h>
+#include <libavutil/log.h>
 #include <libswscale/swscale.h>
 }
 
+#include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <limits>
 #include <memory>
 #include <new>
+#include <span>
+
+#include "h264/annexb.h"
 
 namespace {
 
@@ -31,9 +38,19 @@ struct PacketDeleter {
 struct SwsDeleter {
     void operator()(SwsContext* s) const { sws_freeContext(s); }
 };
+using FramePtr = std::unique_ptr<AVFrame, FrameDeleter>;
 
 bool isPlanar420(int format) {
     return format == AV_PIX_FMT_YUV420P || format == AV_PIX_FMT_YUVJ420P;
+}
+
+// Raises the codec's messages by this many levels: an error (16) then lands below FFmpeg's
+// default level (32, information), at the verbose level (40).
+constexpr int kQuietLogOffset = AV_LOG_VERBOSE - AV_LOG_ERROR;
+
+bool decoderLogWanted() {
+    const char* wanted = std::getenv("ZELPLAY_DECODER_LOG");
+    return wanted != nullptr && std::strcmp(wanted, "1") == 0;
 }
 
 }  // namespace
@@ -41,10 +58,65 @@ bool isPlanar420(int format) {
 struct Hi264Decoder {
     std::unique_ptr<AVCodecContext, CodecContextDeleter> codec;
     std::unique_ptr<AVPacket, PacketDeleter> packet;
-    std::unique_ptr<AVFrame, FrameDeleter> picture;    // the last picture out of the codec
-    std::unique_ptr<AVFrame, FrameDeleter> converted;  // 8-bit 4:2:0 copy of other formats
+    std::deque<FramePtr> ready;  // pictures out of the codec, not handed out yet
+    FramePtr shown;              // the picture handed out last; its planes are the caller's
+    FramePtr converted;          // 8-bit 4:2:0 copy of other formats
     std::unique_ptr<SwsContext, SwsDeleter> scaler;
+    uint64_t shownStamp = 0;
+
+    // Moves every picture the codec has finished into `ready`; false on memory failure.
+    bool collect() {
+        for (;;) {
+            FramePtr f(av_frame_alloc());
+            if (!f)
+                return false;
+            if (avcodec_receive_frame(codec.get(), f.get()) < 0)
+                return true;
+            ready.push_back(std::move(f));
+        }
+    }
+
+    // Hands the oldest ready picture out through frame.
+    int32_t handOut(Hi264DecFrame* frame);
 };
+
+int32_t Hi264Decoder::handOut(Hi264DecFrame* frame) {
+    shown = std::move(ready.front());
+    ready.pop_front();
+    AVFrame* pic = shown.get();
+    shownStamp = pic->pts == AV_NOPTS_VALUE ? 0 : static_cast<uint64_t>(pic->pts);
+    if (pic->width <= 0 || pic->height <= 0 || (pic->width & 1) || (pic->height & 1))
+        return HI264DEC_ERROR;
+    if (!isPlanar420(pic->format)) {
+        // High-profile streams in 4:2:2, 4:4:4 or more than 8 bits: hand out 8-bit 4:2:0.
+        AVFrame* out = converted.get();
+        av_frame_unref(out);
+        out->format = AV_PIX_FMT_YUV420P;
+        out->width = pic->width;
+        out->height = pic->height;
+        if (av_frame_get_buffer(out, 0) < 0)
+            return HI264DEC_ERROR;
+        scaler.reset(sws_getCachedContext(
+            scaler.release(), pic->width, pic->height, static_cast<AVPixelFormat>(pic->format),
+            out->width, out->height, AV_PIX_FMT_YUV420P, SWS_POINT, nullptr, nullptr, nullptr));
+        if (!scaler)
+            return HI264DEC_ERROR;
+        sws_scale(scaler.get(), pic->data, pic->linesize, 0, pic->height, out->data,
+                  out->linesize);
+        av_frame_unref(pic);
+        av_frame_move_ref(pic, out);
+    }
+    if (pic->linesize[0] <= 0 || pic->linesize[1] <= 0 || pic->linesize[1] != pic->linesize[2])
+        return HI264DEC_ERROR;
+    frame->pY = pic->data[0];
+    frame->pU = pic->data[1];
+    frame->pV = pic->data[2];
+    frame->width = static_cast<uint32_t>(pic->width);
+    frame->height = static_cast<uint32_t>(pic->height);
+    frame->yStride = static_cast<uint32_t>(pic->linesize[0]);
+    frame->uvStride = static_cast<uint32_t>(pic->linesize[1]);
+    return HI264DEC_PICTURE;
+}
 
 extern "C" Hi264DecHandle Hi264DecCreate(const Hi264DecAttr* attr) {
     if (attr == nullptr)
@@ -57,14 +129,15 @@ extern "C" Hi264DecHandle Hi264DecCreate(const Hi264DecAttr* attr) {
         return nullptr;
     dec->codec.reset(avcodec_alloc_context3(h264));
     dec->packet.reset(av_packet_alloc());
-    dec->picture.reset(av_frame_alloc());
+    dec->shown.reset(av_frame_alloc());
     dec->converted.reset(av_frame_alloc());
-    if (!dec->codec || !dec->packet || !dec->picture || !dec->converted)
+    if (!dec->codec || !dec->packet || !dec->shown || !dec->converted)
         return nullptr;
     AVCodecContext* c = dec->codec.get();
-    c->thread_count = 1;                  // frame threads would hold pictures back
-    c->flags |= AV_CODEC_FLAG_LOW_DELAY;  // output each picture with its own access unit
-    c->apply_cropping = 1;                // hand out the display size, not whole macroblocks
+    c->thread_count = 1;    // frame threads would hold every picture back by a frame each
+    c->apply_cropping = 1;  // hand out the display size, not whole macroblocks
+    if (!decoderLogWanted())
+        c->log_level_offset = kQuietLogOffset;
     if (attr->picWidthInMbs > 0 && attr->picWidthInMbs < 1024 && attr->picHeightInMbs > 0 &&
         attr->picHeightInMbs < 1024) {
         c->width = static_cast<int>(attr->picWidthInMbs * 16);
@@ -77,74 +150,58 @@ extern "C" Hi264DecHandle Hi264DecCreate(const Hi264DecAttr* attr) {
 
 extern "C" int32_t Hi264DecAU(Hi264DecHandle handle, const uint8_t* stream, uint32_t length,
                               uint64_t timeStamp, Hi264DecFrame* frame, uint32_t flags) {
-    (void)timeStamp;
     (void)flags;
     if (handle == nullptr || stream == nullptr || frame == nullptr || length == 0 ||
         length >
             static_cast<uint32_t>(std::numeric_limits<int>::max()) - AV_INPUT_BUFFER_PADDING_SIZE) {
-        return -1;
+        return HI264DEC_ERROR;
     }
     Hi264Decoder& dec = *handle;
+    av_frame_unref(dec.shown.get());
     AVPacket* pkt = dec.packet.get();
     av_packet_unref(pkt);
     // The codec reads a little past the end of a packet: give it a padded copy.
     if (av_new_packet(pkt, static_cast<int>(length)) < 0)
-        return -1;
+        return HI264DEC_ERROR;
     std::memcpy(pkt->data, stream, length);
-
-    av_frame_unref(dec.picture.get());
+    pkt->pts = static_cast<int64_t>(timeStamp & static_cast<uint64_t>(INT64_MAX));
     int sent = avcodec_send_packet(dec.codec.get(), pkt);
+    if (sent == AVERROR(EAGAIN)) {
+        // Pictures still inside the codec: take them out, then the unit goes in.
+        if (!dec.collect())
+            return HI264DEC_ERROR;
+        sent = avcodec_send_packet(dec.codec.get(), pkt);
+    }
     av_packet_unref(pkt);
-    if (sent < 0 && sent != AVERROR(EAGAIN))
-        return -1;
-    bool got = false;
-    // Take the newest picture the codec has; with low delay there is at most one.
-    for (;;) {
-        AVFrame* next = got ? dec.converted.get() : dec.picture.get();
-        int r = avcodec_receive_frame(dec.codec.get(), next);
-        if (r < 0)
-            break;
-        if (got) {
-            av_frame_unref(dec.picture.get());
-            av_frame_move_ref(dec.picture.get(), next);
-        }
-        got = true;
-    }
-    if (!got)
-        return 1;
+    if (!dec.collect())
+        return HI264DEC_ERROR;
+    if (!dec.ready.empty())
+        return dec.handOut(frame);
+    // libavcodec reports a unit without a picture to start ("no frame!") as invalid data;
+    // only a unit that had slices to decode failed.
+    if (sent < 0 && h264::hasSlice(std::span<const uint8_t>(stream, length)))
+        return HI264DEC_ERROR;
+    return HI264DEC_NO_PICTURE;
+}
 
-    AVFrame* pic = dec.picture.get();
-    if (pic->width <= 0 || pic->height <= 0 || (pic->width & 1) || (pic->height & 1))
-        return 1;
-    if (!isPlanar420(pic->format)) {
-        // High-profile streams in 4:2:2, 4:4:4 or more than 8 bits: hand out 8-bit 4:2:0.
-        AVFrame* out = dec.converted.get();
-        av_frame_unref(out);
-        out->format = AV_PIX_FMT_YUV420P;
-        out->width = pic->width;
-        out->height = pic->height;
-        if (av_frame_get_buffer(out, 0) < 0)
-            return 1;
-        dec.scaler.reset(sws_getCachedContext(
-            dec.scaler.release(), pic->width, pic->height, static_cast<AVPixelFormat>(pic->format),
-            out->width, out->height, AV_PIX_FMT_YUV420P, SWS_POINT, nullptr, nullptr, nullptr));
-        if (!dec.scaler)
-            return 1;
-        sws_scale(dec.scaler.get(), pic->data, pic->linesize, 0, pic->height, out->data,
-                  out->linesize);
-        av_frame_unref(pic);
-        av_frame_move_ref(pic, out);
+extern "C" int32_t Hi264DecFlush(Hi264DecHandle handle, Hi264DecFrame* frame) {
+    if (handle == nullptr || frame == nullptr)
+        return HI264DEC_ERROR;
+    Hi264Decoder& dec = *handle;
+    av_frame_unref(dec.shown.get());
+    if (dec.ready.empty()) {
+        // Drain the codec into `ready`, then make it take a new stream.
+        if (avcodec_send_packet(dec.codec.get(), nullptr) == 0 && !dec.collect())
+            return HI264DEC_ERROR;
+        avcodec_flush_buffers(dec.codec.get());
     }
-    if (pic->linesize[0] <= 0 || pic->linesize[1] <= 0 || pic->linesize[1] != pic->linesize[2])
-        return 1;
-    frame->pY = pic->data[0];
-    frame->pU = pic->data[1];
-    frame->pV = pic->data[2];
-    frame->width = static_cast<uint32_t>(pic->width);
-    frame->height = static_cast<uint32_t>(pic->height);
-    frame->yStride = static_cast<uint32_t>(pic->linesize[0]);
-    frame->uvStride = static_cast<uint32_t>(pic->linesize[1]);
-    return 0;
+    if (dec.ready.empty())
+        return HI264DEC_NO_PICTURE;
+    return dec.handOut(frame);
+}
+
+extern "C" uint64_t Hi264DecPictureTimeStamp(Hi264DecHandle handle) {
+    return handle == nullptr ? 0 : handle->shownStamp;
 }
 
 extern "C" void Hi264DecDestroy(Hi264DecHandle handle) {

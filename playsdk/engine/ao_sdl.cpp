@@ -171,6 +171,7 @@ class SdlSoundOutput final : public SoundOutput {
         SoundOutputState s;
         s.deviceOpen = device_ != 0;
         s.bits = device_ != 0 ? bits_ : 0;
+        s.samplesSigned = SDL_AUDIO_ISSIGNED(deviceFormat_) != 0;
         s.rate = device_ != 0 ? rate_ : 0;
         s.buffersWaiting = static_cast<int>(pending_.size());
         s.bytesWaiting = device_ != 0 ? SDL_GetQueuedAudioSize(device_) : 0;
@@ -182,7 +183,8 @@ class SdlSoundOutput final : public SoundOutput {
     bool openDevice() {
         SDL_AudioSpec wanted{};
         wanted.freq = rate_;
-        wanted.format = bits_ == 8 ? AUDIO_U8 : AUDIO_S16LSB;
+        // The library's 8-bit PCM is signed: the voice codec makes raw unsigned samples signed.
+        wanted.format = bits_ == 8 ? AUDIO_S8 : AUDIO_S16LSB;
         wanted.channels = 1;
         wanted.samples = devicePeriodSamples(rate_);
         wanted.callback = nullptr;  // fed by SDL_QueueAudio
@@ -203,6 +205,7 @@ class SdlSoundOutput final : public SoundOutput {
         });
         if (!opened)
             return false;
+        deviceFormat_ = wanted.format;  // no changes allowed: SDL converts to the hardware's
         device_ = device;
         ++devicesOpen;
         return true;
@@ -228,7 +231,7 @@ class SdlSoundOutput final : public SoundOutput {
     bool queueLead() {
         const size_t bytes =
             static_cast<size_t>(rate_) * kLeadMs / 1000 * static_cast<size_t>(bits_ / 8);
-        lead_.assign(bytes, bits_ == 8 ? 0x80 : 0);
+        lead_.assign(bytes, 0);  // silence in signed samples of either size
         if (SDL_QueueAudio(device_, lead_.data(), static_cast<Uint32>(bytes)) != 0)
             return false;
         pending_.push_back(bytes);
@@ -252,7 +255,7 @@ class SdlSoundOutput final : public SoundOutput {
         const auto gain = static_cast<int32_t>(gainQ15_);
         if (bits_ == 8) {
             for (size_t i = 0; i < n; ++i)
-                scaled_[i] = static_cast<uint8_t>(((pcm[i] - 128) * gain >> 15) + 128);
+                scaled_[i] = static_cast<uint8_t>(static_cast<int8_t>(pcm[i]) * gain >> 15);
         } else {
             for (size_t i = 0; i + 1 < n; i += 2) {
                 const auto s = static_cast<int16_t>(pcm[i] | pcm[i + 1] << 8);
@@ -271,11 +274,12 @@ class SdlSoundOutput final : public SoundOutput {
     int rate_ = 8000;
     unsigned percent_ = 100;
     uint32_t gainQ15_ = kFullGainQ15;
-    SDL_AudioDeviceID device_ = 0;  // 0 while no device is open
-    std::deque<size_t> pending_;    // sizes of the buffers written and not yet played
-    size_t pendingBytes_ = 0;       // their sum
-    std::vector<uint8_t> scaled_;   // the PCM with the gain applied
-    std::vector<uint8_t> lead_;     // silence queued ahead of sound
+    SDL_AudioDeviceID device_ = 0;                 // 0 while no device is open
+    SDL_AudioFormat deviceFormat_ = AUDIO_S16LSB;  // the samples the open device takes
+    std::deque<size_t> pending_;   // sizes of the buffers written and not yet played
+    size_t pendingBytes_ = 0;      // their sum
+    std::vector<uint8_t> scaled_;  // the PCM with the gain applied
+    std::vector<uint8_t> lead_;    // silence queued ahead of sound
 };
 
 }  // namespace

@@ -4,10 +4,12 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <span>
 #include <system_error>
 #include <vector>
 
 #include "end_message.h"
+#include "h264/annexb.h"
 #include "file_audio.h"
 #include "file_pacing.h"
 #include "format_handles.h"
@@ -38,10 +40,16 @@ int64_t nowMs() {
     return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
 }
 
-// 00 00 00 01 then a sequence parameter set with nal_ref_idc 3: where an AVI seek may land.
-bool startsWithSps(const uint8_t* p, long size) {
-    return size >= 5 && p[0] == 0 && p[1] == 0 && p[2] == 0 && p[3] == 1 && p[4] == 0x67;
+// Where an AVI seek may land: a frame with an IDR picture or a sequence parameter set,
+// wherever a delimiter or SEI puts it.
+bool isKeyFrame(const std::vector<uint8_t>& frame, long size) {
+    return size > 0 && h264::isKeyAccessUnit(std::span<const uint8_t>(
+                           frame.data(), static_cast<size_t>(size)));
 }
+
+// How long a writer of sound goes on finding the output full before the sound is dropped:
+// the device has stalled.
+constexpr int64_t kLongestSoundStallMs = 3000;
 
 }  // namespace
 
@@ -67,6 +75,31 @@ struct FileSession {
     std::mutex speedLock;
     double speed = 1.0;  // guarded by speedLock
     std::atomic<bool> endPosted{false};
+
+    // Seek requests and the video thread's answers: whether it landed on a key frame.
+    std::mutex seekLock;
+    std::condition_variable seekAnswer;
+    uint64_t seeksAsked = 0;     // guarded by seekLock
+    uint64_t seeksAnswered = 0;  // guarded by seekLock
+    bool lastSeekLanded = true;  // guarded by seekLock
+    bool videoEnded = false;     // guarded by seekLock
+
+    // The video thread has dealt with every request asked so far.
+    void answerSeeks(bool landed) {
+        {
+            std::lock_guard l(seekLock);
+            seeksAnswered = seeksAsked;
+            lastSeekLanded = landed;
+        }
+        seekAnswer.notify_all();
+    }
+    void noteVideoEnded() {
+        {
+            std::lock_guard l(seekLock);
+            videoEnded = true;
+        }
+        seekAnswer.notify_all();
+    }
 
     FileState fileState() const { return static_cast<FileState>(state.load()); }
     bool paused() const { return fileState() == FileState::Paused; }
@@ -150,6 +183,9 @@ namespace {
 using Session = FileSession;
 using Link = FileThreadLink;
 
+// The session whose video thread this is (a seek from its own callback answers itself).
+thread_local const Session* videoThreadOf = nullptr;
+
 // After a shown frame: the rest of its time, scaled by the speed; a seek cuts it short.
 void paceFrame(Session& s, Link& link, int64_t frameMs, int64_t elapsedMs, int64_t defaultMs) {
     const int64_t wait = frameWaitMs(frameMs, elapsedMs, defaultMs);
@@ -167,23 +203,67 @@ void holdVideoWhilePaused(Session& s, Link& link) {
     }
 }
 
+// Hands PCM to the port's output. While the output is full the thread waits for room (a
+// wait that a stop or pause cuts short); an output that takes nothing for seconds has
+// stalled, and the PCM is dropped.
+void writeSound(Session& s, Link& link, const uint8_t* pcm, size_t bytes, int bits) {
+    const int64_t giveUp = nowMs() + kLongestSoundStallMs;
+    for (;;) {
+        SoundWrite w;
+        if (!link.withHost([&](FilePlayHost& host) { w = host.writePcm(pcm, bytes, bits); }))
+            return;
+        if (w.result != kSoundFull || nowMs() >= giveUp)
+            return;
+        if (!link.waitFor(std::max<int64_t>(w.retryMs, 1), [&] { return s.paused(); }) ||
+            s.paused())
+            return;
+    }
+}
+
 void holdAudioWhilePaused(Session& s, Link& link) {
     while (link.run.load() && s.paused())
         link.waitFor(kAudioPauseStepMs, [&] { return !s.paused(); });
 }
 
-// Shows one frame and paces it.
+// Shows one frame, paces it, and holds there while paused. A frame whose picture the
+// decoder holds back (B-frames) is neither paced nor held: its time goes to the picture
+// that comes out at the end (flushHeld), and a pause (or a seek while paused) holds on the
+// next picture that comes out.
 void showAndPace(Session& s, Link& link, const uint8_t* frame, size_t size, uint8_t type,
                  uint32_t position, int64_t frameMs, int64_t defaultMs) {
     const int64_t t0 = nowMs();
-    bool shown = false;
+    int shown = 0;
     const int32_t rate = fileFrameRate(s.facts.totalFrames, s.facts.durationMs);
     link.withHost([&](FilePlayHost& host) {
         host.notePlayPosition(position);
         shown = host.showFilePicture(frame, size, type, position, rate, link.run);
     });
-    if (shown)
+    if (shown > 0)
         paceFrame(s, link, frameMs, nowMs() - t0, defaultMs);
+    if (shown != 0)
+        holdVideoWhilePaused(s, link);
+}
+
+// At the end of the file: the pictures the decoder still holds, each paced as a frame.
+void flushHeld(Session& s, Link& link, int64_t frameMs, int64_t defaultMs) {
+    const int32_t rate = fileFrameRate(s.facts.totalFrames, s.facts.durationMs);
+    while (link.run.load() && s.videoSeekMs.load() == 0) {
+        const int64_t t0 = nowMs();
+        int shown = 0;
+        link.withHost([&](FilePlayHost& host) { shown = host.flushFilePicture(rate, link.run); });
+        if (shown == 0)
+            return;
+        paceFrame(s, link, frameMs, nowMs() - t0, defaultMs);
+        holdVideoWhilePaused(s, link);
+    }
+}
+
+// A seek landed: what the decoder holds belongs to the place before the jump, and the
+// sound follows the pictures to where they landed.
+void landed(Session& s, Link& link, uint32_t positionMs) {
+    link.withHost([&](FilePlayHost& host) { host.discardFilePictures(link.run); });
+    s.audioSeekMs.store(std::max<uint32_t>(positionMs, 1));
+    s.answerSeeks(true);
 }
 
 void playRecordVideo(Session& s, Link& link) {
@@ -195,22 +275,43 @@ void playRecordVideo(Session& s, Link& link) {
     std::vector<uint8_t> frame(kRecordFrameBytes);
     const int capacity = static_cast<int>(frame.size());
     uint32_t position = 0;
-    while (link.run.load() && position < s.durationMs.load()) {
+    int32_t lastFrameMs = static_cast<int32_t>(defaultMs);
+    for (;;) {
+        if (!link.run.load() || position >= s.durationMs.load()) {
+            if (link.run.load())
+                flushHeld(s, link, lastFrameMs, defaultMs);
+            if (s.videoSeekMs.load() != 0 && link.run.load())
+                position = 0;  // a seek during the last pictures: play on from there
+            else
+                break;
+        }
         uint32_t stamp = 0;
         int32_t frameMs = 0;
         uint8_t type = 0;
         int size = 0;
         if (const uint32_t seek = s.videoSeekMs.exchange(0); seek != 0) {
-            custommp4_seek_to_time_stamp(h, seek == 1 ? 0 : seek);
+            // The record's index tells its key frames; without one at or after the target
+            // play goes on where it was.
+            if (custommp4_seek_to_time_stamp(h, seek == 1 ? 0 : seek) != 1) {
+                s.answerSeeks(false);
+                continue;
+            }
             do {
                 size =
                     custommp4_read_video_frame(h, frame.data(), capacity, &stamp, &frameMs, &type);
             } while (size > 0 && type < kRecordKeyType && link.run.load());
+            if (size > 0)
+                landed(s, link, stamp);
+            else
+                s.answerSeeks(false);
         } else {
             size = custommp4_read_video_frame(h, frame.data(), capacity, &stamp, &frameMs, &type);
         }
-        if (size <= 0)
-            break;
+        if (size <= 0) {
+            position = s.durationMs.load();  // the end: what the decoder holds comes out
+            continue;
+        }
+        lastFrameMs = frameMs;
         link.withHost([&](FilePlayHost& host) {
             host.reportFileSei(frame.data(), static_cast<size_t>(size), stamp);
         });
@@ -218,10 +319,9 @@ void playRecordVideo(Session& s, Link& link) {
         s.positionMs.store(position);
         s.playedFrames.store(custommp4_video_position(h));
         if (position > s.durationMs.load())
-            break;
+            continue;
         showAndPace(s, link, frame.data(), static_cast<size_t>(size),
                     type >= kRecordKeyType ? kRecordKeyType : 0, position, frameMs, defaultMs);
-        holdVideoWhilePaused(s, link);
     }
 }
 
@@ -251,33 +351,52 @@ void playAviVideo(Session& s, Link& link) {
     std::vector<uint8_t> frame;
     long index = 0;
     uint32_t position = 0;
-    while (link.run.load() && position < s.durationMs.load()) {
+    for (;;) {
+        if (!link.run.load() || position >= s.durationMs.load()) {
+            if (link.run.load())
+                flushHeld(s, link, frameMs, defaultMs);
+            if (s.videoSeekMs.load() != 0 && link.run.load())
+                position = 0;  // a seek during the last pictures: play on from there
+            else
+                break;
+        }
         long shownIndex = index;
         long size = 0;
         if (const uint32_t seek = s.videoSeekMs.exchange(0); seek != 0) {
-            index = seek == 1
-                        ? 0
-                        : indexAtMs(static_cast<double>(seek) + s.facts.startTime, duration, total);
+            long at = seek == 1
+                          ? 0
+                          : indexAtMs(static_cast<double>(seek) + s.facts.startTime, duration, total);
             do {
-                shownIndex = index;
-                size = readAviFrame(h, index++, frame);
-            } while (size >= 0 && !startsWithSps(frame.data(), size) && link.run.load());
+                shownIndex = at;
+                size = readAviFrame(h, at++, frame);
+            } while (size >= 0 && !isKeyFrame(frame, size) && link.run.load());
+            if (size < 0) {
+                // No key frame from the target on: play goes on where it was.
+                s.answerSeeks(false);
+                continue;
+            }
+            index = at;
+            landed(s, link, msAtIndex(shownIndex, total, duration));
         } else {
             size = readAviFrame(h, index++, frame);
         }
-        if (size < 0)
-            break;
+        if (size < 0) {
+            position = s.durationMs.load();  // the end: what the decoder holds comes out
+            continue;
+        }
         position = msAtIndex(shownIndex, total, duration);
         s.positionMs.store(position);
         s.playedFrames.store(static_cast<uint32_t>(index));
-        if (size == 0)
-            continue;  // a dropped frame keeps its place in time only
+        if (size == 0) {
+            // An empty chunk (a dropped frame) is time without a picture.
+            paceFrame(s, link, frameMs, 0, defaultMs);
+            continue;
+        }
         link.withHost([&](FilePlayHost& host) {
             host.reportFileSei(frame.data(), static_cast<size_t>(size), position);
         });
         showAndPace(s, link, frame.data(), static_cast<size_t>(size), 0, position, frameMs,
                     defaultMs);
-        holdVideoWhilePaused(s, link);
     }
 }
 
@@ -320,8 +439,7 @@ void playRecordAudio(Session& s, Link& link) {
         int64_t wait = 0;
         if (isNormalSpeed(factor)) {
             if (decoded.bytes > 0)
-                link.withHost(
-                    [&](FilePlayHost& host) { host.writePcm(pcm.data(), decoded.bytes, bits); });
+                writeSound(s, link, pcm.data(), decoded.bytes, bits);
             if (nowMs() - lastCheck >= kRecordSyncCheckMs) {
                 lastCheck = nowMs();
                 const int64_t video = s.positionMs.load();
@@ -403,8 +521,7 @@ void playAviAudio(Session& s, Link& link) {
         const double factor = s.sleepFactor.load();
         int64_t wait = 0;
         if (isNormalSpeed(factor)) {
-            link.withHost(
-                [&](FilePlayHost& host) { host.writePcm(pcm.data(), decoded.bytes, outBits); });
+            writeSound(s, link, pcm.data(), decoded.bytes, outBits);
             if (nowMs() - lastCheck >= kAviSyncCheckMs) {
                 lastCheck = nowMs();
                 const long expected = videoIndex();
@@ -432,12 +549,14 @@ void playAviAudio(Session& s, Link& link) {
 
 void runVideoThread(std::shared_ptr<Session> s, std::shared_ptr<Link> link) {
     pthread_setname_np(pthread_self(), "zelplay-fvideo");
+    videoThreadOf = s.get();
     if (s->facts.factsRead) {
         if (s->facts.kind == FileKind::Record)
             playRecordVideo(*s, *link);
         else if (s->facts.kind == FileKind::Avi)
             playAviVideo(*s, *link);
     }
+    s->noteVideoEnded();
     s->state.store(static_cast<int>(FileState::Stopped));
     s->durationMs.store(0);
     s->positionMs.store(0);
@@ -526,31 +645,48 @@ bool FilePlayer::start(FilePlayHost& host) {
     return true;
 }
 
-void FilePlayer::stop() {
+namespace {
+
+// The threads of a stopped play, waited for when it is destroyed.
+struct StoppedPlay final : FilePlayer::Ending {
     std::shared_ptr<FileSession> session;
     std::shared_ptr<FileThreadLink> videoLink, audioLink;
     std::thread video, audio;
+    int boundMs = FilePlayer::kStopBoundMs;
+
+    ~StoppedPlay() override {
+        if (!session)
+            return;
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(boundMs);
+        const bool videoEnded = endThread(videoLink.get(), video, deadline);
+        if (audioLink)
+            endThread(audioLink.get(), audio, deadline);
+        if (!videoEnded)
+            session->postEnd();
+    }
+};
+
+}  // namespace
+
+std::unique_ptr<FilePlayer::Ending> FilePlayer::detach() {
+    // Made before the threads are taken over, so that they are never dropped unjoined.
+    auto stopped = std::make_unique<StoppedPlay>();
     {
         std::lock_guard l(lock_);
-        session = std::move(session_);
-        videoLink = std::move(videoLink_);
-        audioLink = std::move(audioLink_);
-        video = std::move(videoThread_);
-        audio = std::move(audioThread_);
+        stopped->session = std::move(session_);
+        stopped->videoLink = std::move(videoLink_);
+        stopped->audioLink = std::move(audioLink_);
+        stopped->video = std::move(videoThread_);
+        stopped->audio = std::move(audioThread_);
     }
-    if (!session)
-        return;
-    session->state.store(static_cast<int>(FileState::Stopped));
-    videoLink->requestStop();
-    if (audioLink)
-        audioLink->requestStop();
-    const auto deadline =
-        std::chrono::steady_clock::now() + std::chrono::milliseconds(stopBoundMs_.load());
-    const bool videoEnded = endThread(videoLink.get(), video, deadline);
-    if (audioLink)
-        endThread(audioLink.get(), audio, deadline);
-    if (!videoEnded)
-        session->postEnd();
+    if (!stopped->session)
+        return nullptr;
+    stopped->boundMs = stopBoundMs_.load();
+    stopped->session->state.store(static_cast<int>(FileState::Stopped));
+    stopped->videoLink->requestStop();
+    if (stopped->audioLink)
+        stopped->audioLink->requestStop();
+    return stopped;
 }
 
 bool FilePlayer::sessionActive() {
@@ -615,15 +751,32 @@ void FilePlayer::resetSpeed() {
     }
 }
 
-bool FilePlayer::seek(float position) {
+SeekResult FilePlayer::seek(float position) {
     const std::shared_ptr<FileSession> s = currentSession();
     if (!s || s->fileState() == FileState::Stopped)
-        return false;
+        return SeekResult::NotPlaying;
     const uint32_t target = seekRequestMs(position, s->durationMs.load());
+    uint64_t ticket = 0;
+    {
+        std::lock_guard l(s->seekLock);
+        ticket = ++s->seeksAsked;
+        if (s->videoEnded)
+            return SeekResult::NotPlaying;
+    }
+    // The sound follows once the pictures have found their key frame.
     s->videoSeekMs.store(target);
-    s->audioSeekMs.store(target);
     wakeThreads();
-    return true;
+    if (videoThreadOf == s.get())
+        return SeekResult::Asked;  // from a callback on the video thread: it answers later
+    std::unique_lock l(s->seekLock);
+    const bool answered = s->seekAnswer.wait_for(
+        l, std::chrono::milliseconds(kSeekAnswerMs),
+        [&] { return s->seeksAnswered >= ticket || s->videoEnded; });
+    if (!answered)
+        return SeekResult::Asked;  // a long search: it goes on, and play follows it
+    if (s->seeksAnswered < ticket)
+        return SeekResult::NotPlaying;  // play ended first
+    return s->lastSeekLanded ? SeekResult::Landed : SeekResult::NoKeyFrame;
 }
 
 FileState FilePlayer::state() {

@@ -22,11 +22,25 @@
 #include <thread>
 
 #include "file_facts.h"
+#include "sound_output.h"
 #include "zelplay/play.h"
 
 namespace zelplay {
 
 enum class FileState : int { Stopped = 0, Playing = 1, Paused = 2, Step = 3 };
+
+enum class SeekResult {
+    Landed,      // play goes on from a key frame at or after the target
+    NoKeyFrame,  // none from the target on: play goes on where it was
+    Asked,       // not answered yet (a long search, or asked from the video thread itself)
+    NotPlaying,  // play is not running: no position
+};
+
+// What writing PCM to a port's sound output came to.
+struct SoundWrite {
+    int result = kSoundWritten;  // kSoundWritten, kSoundDropped or kSoundFull
+    int64_t retryMs = 0;         // kSoundFull: when there will be room
+};
 
 // What the file threads need from their port. Each method is called by one file thread,
 // never under a FilePlayer lock.
@@ -37,13 +51,19 @@ class FilePlayHost {
     virtual void reportFileSei(const uint8_t* frame, size_t length, uint32_t stampMs) = 0;
     // Video thread: the position of the frame about to be shown (played time).
     virtual void notePlayPosition(uint32_t positionMs) = 0;
-    // Video thread: decodes the frame into the port's picture, adjusts it, reports it to the
-    // decode callback and presents it. False when no picture came out, or when keepRunning
-    // turned false while the port's decoding was busy (a stop holds it while it waits for
-    // this thread).
-    virtual bool showFilePicture(const uint8_t* frame, size_t length, uint8_t frameType,
-                                 uint32_t positionMs, int32_t frameRate,
-                                 const std::atomic<bool>& keepRunning) = 0;
+    // Video thread: decodes the frame; each picture that comes out becomes the port's
+    // picture, adjusted, and goes to the decode callback and the output. The pictures
+    // shown: 0 when the decoder holds the frame's picture back (B-frames) or when
+    // keepRunning turned false while the port's decoding was busy; -1 when the frame did not
+    // decode.
+    virtual int showFilePicture(const uint8_t* frame, size_t length, uint8_t frameType,
+                                uint32_t positionMs, int32_t frameRate,
+                                const std::atomic<bool>& keepRunning) = 0;
+    // Video thread, at the end of the file: shows the next picture the decoder still holds;
+    // 0 when none is left.
+    virtual int flushFilePicture(int32_t frameRate, const std::atomic<bool>& keepRunning) = 0;
+    // Video thread, after a jump: drops the pictures the decoder still holds.
+    virtual void discardFilePictures(const std::atomic<bool>& keepRunning) = 0;
     // Audio thread: the port's sound output open for this format (re-made when the bits
     // differ); restartSound stops and starts it after a jump.
     virtual void prepareSound(int bits, int rate) = 0;
@@ -52,8 +72,10 @@ class FilePlayHost {
     virtual bool isSoundPort() = 0;
     // Audio thread: decoded PCM to the decode callback, and to the sound output.
     virtual void reportPcm(const uint8_t* pcm, size_t bytes, int bits, uint32_t stampMs) = 0;
-    // bits: the format prepareSound was given; PCM of another format is not heard.
-    virtual void writePcm(const uint8_t* pcm, size_t bytes, int bits) = 0;
+    // bits: the format prepareSound was given; PCM of another format is not heard. Never
+    // waits: when the output is full, the thread waits retryMs itself (a wait that a stop
+    // cuts short) and writes again.
+    virtual SoundWrite writePcm(const uint8_t* pcm, size_t bytes, int bits) = 0;
 };
 
 // What opening the file learned; fixed until the next open.
@@ -82,6 +104,7 @@ class FilePlayer {
     FilePlayer& operator=(const FilePlayer&) = delete;
 
     static constexpr int kStopBoundMs = 2000;
+    static constexpr int kSeekAnswerMs = 3000;
 
     // Open and close (the port's state lock held).
     void setOpened(FileOpenFacts facts);
@@ -89,8 +112,19 @@ class FilePlayer {
     // Starts the video thread and, for a file with audio, the audio thread. False when a
     // thread cannot be started (nothing is left running).
     bool start(FilePlayHost& host);
-    // Ends both threads (see above); posts the end message when a thread had to be left.
-    void stop();
+    // What a stopped play leaves to end: its threads. Destroying it waits for them (see
+    // above) and posts the end message when the video thread had to be left.
+    class Ending {
+      public:
+        virtual ~Ending() = default;
+    };
+    // Asks both threads to stop and hands the wait for them to the Ending it returns (null
+    // when nothing was playing), so that a caller can stop play under its locks and wait
+    // outside them, while the threads' callbacks may take those locks. Play may start again
+    // at once.
+    std::unique_ptr<Ending> detach();
+    // Ends both threads: detach() and the wait.
+    void stop() { detach(); }
     bool sessionActive();
 
     // Controls (any thread): each acts only while the video thread is there.
@@ -98,8 +132,9 @@ class FilePlayer {
     void step();
     void changeSpeed(double factor);  // fast 2, slow 0.5; only while playing
     void resetSpeed();                // back to 1.0, only while playing
-    // False when play is not running (no position): error 12.
-    bool seek(float position);
+    // Asks the video thread to jump to position (0..1) and waits up to kSeekAnswerMs for it
+    // to find the key frame it lands on; the audio thread follows to that place.
+    SeekResult seek(float position);
 
     // Queries.
     FileState state();

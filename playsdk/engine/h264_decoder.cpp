@@ -1,6 +1,9 @@
 #include "h264_decoder.h"
 
 #include <cstring>
+#include <span>
+
+#include "h264/annexb.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -11,15 +14,23 @@ namespace zelplay {
 namespace {
 constexpr uint8_t kFrameTypeWithSps = 3;
 constexpr uint32_t kDecodeMode = 2;
-// A stream whose pictures keep changing size under the same access unit is given up on
-// after this many re-creations within one decode.
-constexpr int kMaxSizeRetries = 3;
 
 // Pictures whose sizes round up to the same macroblocks are coded alike: a decoder set up
 // for one takes the other (1080 lines are coded as the 1088 of 68 macroblock rows).
 bool sameCodedSize(int w1, int h1, int w2, int h2) {
     auto mbs = [](int pixels) { return (pixels + 15) / 16; };
     return mbs(w1) == mbs(w2) && mbs(h1) == mbs(h2);
+}
+
+// Whether the unit's picture is an IDR picture (its first slice says so).
+bool isIdrUnit(const uint8_t* payload, size_t length) {
+    bool idr = false;
+    h264::forEachNal(std::span<const uint8_t>(payload, length), [&](std::span<const uint8_t> nal) {
+        const uint8_t type = h264::nalType(nal);
+        idr = type == h264::kNalIdr;
+        return !h264::isVcl(type);
+    });
+    return idr;
 }
 
 // Copies a whole plane. Large planes go with streaming stores, which leave the decoder's
@@ -45,6 +56,16 @@ void copyPlane(uint8_t* dst, const uint8_t* src, size_t bytes, bool cacheCopy) {
     std::memcpy(dst, src, bytes);
 }
 
+// Takes the pictures of a flush and drops them.
+class DiscardingSink final : public PictureSink {
+  public:
+    std::vector<uint8_t>& pictureBuffer() override { return scratch_; }
+    void picture(PictureSize, uint32_t) override {}
+
+  private:
+    std::vector<uint8_t> scratch_;
+};
+
 }  // namespace
 
 H264Decoder::~H264Decoder() {
@@ -61,6 +82,7 @@ void H264Decoder::close() {
     std::lock_guard lock(decoderLock_);
     Hi264DecDestroy(handle_);
     handle_ = nullptr;
+    stamps_.clear();
 }
 
 PictureSize H264Decoder::expectedSize() const {
@@ -78,9 +100,11 @@ uint64_t H264Decoder::creations() const {
     return creations_;
 }
 
-bool H264Decoder::recreateLocked(int width, int height) {
+int H264Decoder::recreateLocked(int width, int height, PictureSink* sink) {
+    const int flushed = flushLocked(sink);
     Hi264DecDestroy(handle_);
     handle_ = nullptr;
+    stamps_.clear();
     Hi264DecAttr attr{};
     attr.picWidthInMbs = static_cast<uint32_t>((width + 8) / 16);
     attr.picHeightInMbs = static_cast<uint32_t>((height + 8) / 16);
@@ -89,24 +113,32 @@ bool H264Decoder::recreateLocked(int width, int height) {
     ++creations_;
     width_ = static_cast<uint16_t>(width);
     height_ = static_cast<uint16_t>(height);
-    return handle_ != nullptr;
+    return flushed;
 }
 
-bool H264Decoder::copyPictureLocked(std::vector<uint8_t>& picture, bool cacheCopy) {
-    const size_t w = frame_.width, h = frame_.height;
-    const size_t lumaBytes = w * h;
-    const size_t total = lumaBytes * 3 / 2;
-    if (picture.size() < total)
-        picture.resize(total);
+bool H264Decoder::emitLocked(PictureSink& sink, bool cacheCopy) {
+    if (frame_.width > UINT16_MAX || frame_.height > UINT16_MAX)
+        return false;
+    const uint32_t stamp = stamps_.out(Hi264DecPictureTimeStamp(handle_));
+    const int w = static_cast<int>(frame_.width), h = static_cast<int>(frame_.height);
+    // A reordering decoder hands out pictures of earlier units, so a picture of another
+    // size is not redecoded: it is the stream's new size, and the decoder follows it.
+    width_ = static_cast<uint16_t>(w);
+    height_ = static_cast<uint16_t>(h);
+
+    const size_t cw = static_cast<size_t>(w) / 2, ch = static_cast<size_t>(h) / 2;
+    const size_t lumaBytes = static_cast<size_t>(w) * static_cast<size_t>(h);
+    std::vector<uint8_t>& picture = sink.pictureBuffer();
+    if (picture.size() < lumaBytes * 3 / 2)
+        picture.resize(lumaBytes * 3 / 2);
     uint8_t* out = picture.data();
     uint8_t* outV = out + lumaBytes;
     uint8_t* outU = outV + lumaBytes / 4;
-    const size_t cw = w / 2, ch = h / 2;
     // Planes without row padding go over in one piece each.
-    if (frame_.yStride == w) {
+    if (frame_.yStride == frame_.width) {
         copyPlane(out, frame_.pY, lumaBytes, cacheCopy);
     } else {
-        for (size_t row = 0; row < h; ++row)
+        for (size_t row = 0; row < static_cast<size_t>(h); ++row)
             std::memcpy(out + row * w, frame_.pY + row * frame_.yStride, w);
     }
     if (frame_.uvStride == cw) {
@@ -118,56 +150,78 @@ bool H264Decoder::copyPictureLocked(std::vector<uint8_t>& picture, bool cacheCop
             std::memcpy(outU + row * cw, frame_.pU + row * frame_.uvStride, cw);
         }
     }
+    sink.picture({w, h}, stamp);
     return true;
 }
 
-bool H264Decoder::decode(const uint8_t* payload, size_t length, uint8_t frameType,
-                         std::vector<uint8_t>& picture, PictureSize& pictureSize, bool cacheCopy) {
+// sink null: the held pictures are dropped.
+int H264Decoder::flushLocked(PictureSink* sink, int maxPictures) {
+    int pictures = 0;
+    DiscardingSink discard;
+    PictureSink& target = sink != nullptr ? *sink : discard;
+    while (handle_ != nullptr && pictures < maxPictures) {
+        if (Hi264DecFlush(handle_, &frame_) != HI264DEC_PICTURE) {
+            stamps_.clear();  // none left: the next unit starts a new stream
+            break;
+        }
+        if (emitLocked(target, true))
+            ++pictures;
+    }
+    return pictures;
+}
+
+H264Decoder::Outcome H264Decoder::decode(const uint8_t* payload, size_t length,
+                                         uint8_t frameType, uint32_t stampMs, PictureSink& sink,
+                                         bool cacheCopy) {
+    Outcome outcome;
     if (payload == nullptr || length == 0 || length > UINT32_MAX)
-        return false;
+        return outcome;
     std::lock_guard lock(decoderLock_);
     if (frameType == kFrameTypeWithSps) {
         if (auto size = readAccessUnitPictureSize(payload, length)) {
             if (handle_ == nullptr || !sameCodedSize(size->width, size->height, width_, height_))
-                recreateLocked(size->width, size->height);
+                outcome.pictures += recreateLocked(size->width, size->height, &sink);
         }
     }
     if (handle_ == nullptr)
-        recreateLocked(kFallbackWidth, kFallbackHeight);
+        outcome.pictures += recreateLocked(kFallbackWidth, kFallbackHeight, &sink);
+    const bool idr = isIdrUnit(payload, length);
 
-    bool retriedAfterFailure = false;
-    int sizeRetries = 0;
-    for (;;) {
-        int32_t result =
-            handle_ ? Hi264DecAU(handle_, payload, static_cast<uint32_t>(length), 0, &frame_, 0)
-                    : -1;
-        if (result != 0) {
-            if (retriedAfterFailure)
-                return false;
-            retriedAfterFailure = true;
-            recreateLocked(kFallbackWidth, kFallbackHeight);
-            continue;
+    for (bool retried = false;; retried = true) {
+        int32_t result = HI264DEC_ERROR;
+        if (handle_ != nullptr) {
+            const uint64_t unit = ++unitsFed_;
+            stamps_.fed(unit, stampMs, idr);
+            result =
+                Hi264DecAU(handle_, payload, static_cast<uint32_t>(length), unit, &frame_, 0);
         }
-        if (frame_.width > UINT16_MAX || frame_.height > UINT16_MAX)
-            return false;
-        const int w = static_cast<int>(frame_.width), h = static_cast<int>(frame_.height);
-        if (w != width_ || h != height_) {
-            if (sameCodedSize(w, h, width_, height_)) {
-                // The cropped size of the coded size the decoder was made for.
-                width_ = static_cast<uint16_t>(w);
-                height_ = static_cast<uint16_t>(h);
-            } else {
-                if (++sizeRetries > kMaxSizeRetries)
-                    return false;
-                recreateLocked(w, h);
-                continue;
-            }
+        if (result == HI264DEC_PICTURE) {
+            outcome.ok = emitLocked(sink, cacheCopy);
+            outcome.pictures += outcome.ok ? 1 : 0;
+            return outcome;
         }
-        if (!copyPictureLocked(picture, cacheCopy))
-            return false;
-        pictureSize = {w, h};
-        return true;
+        if (result == HI264DEC_NO_PICTURE &&
+            h264::hasSlice(std::span<const uint8_t>(payload, length))) {
+            outcome.ok = true;  // held back for reordering: it comes out with a later unit
+            return outcome;
+        }
+        // No picture from a unit without one (parameter sets alone, or no H.264 at all), or
+        // the decoder failed on the unit: once, it is made anew (its held pictures flushed
+        // out first) and the unit tried again.
+        if (retried)
+            return outcome;
+        outcome.pictures += recreateLocked(kFallbackWidth, kFallbackHeight, &sink);
     }
+}
+
+int H264Decoder::flush(PictureSink& sink, int maxPictures) {
+    std::lock_guard lock(decoderLock_);
+    return flushLocked(&sink, maxPictures);
+}
+
+void H264Decoder::discardHeld() {
+    std::lock_guard lock(decoderLock_);
+    flushLocked(nullptr);
 }
 
 }  // namespace zelplay

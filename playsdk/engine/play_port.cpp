@@ -25,9 +25,10 @@ constexpr size_t kPcmBufferBytes = 1024;
 constexpr size_t kLargestCodedAudioPcm = 642;  // 321 ADPCM samples
 static_assert(kLargestCodedAudioPcm <= kPcmBufferBytes);
 constexpr uint32_t kMaxAudioPayload = 1u << 24;
-// The longest a writer waits for room: one whole buffer of 8-bit sound at 8 kHz plays in
-// 2.05 s. A device that takes nothing for longer has stalled, and the frame is dropped.
-constexpr auto kLongestSoundWait = std::chrono::milliseconds(3000);
+// The longest a caller's input thread waits for room: one whole buffer of 8-bit sound at
+// 8 kHz plays in 2.05 s. A device that takes nothing for longer has stalled, and the frame
+// is dropped. The scheduler never waits: it serves every buffered port.
+constexpr int64_t kLongestSoundWaitMs = 3000;
 
 // The output format an audio payload decodes to, by DecAudioFrame's classification.
 struct AudioFormat {
@@ -58,19 +59,56 @@ PlayPort::PlayPort(std::unique_ptr<VideoOutput> video, std::unique_ptr<SoundOutp
     picture_.planes = pictures_.acquire(kInitialPictureBytes);
 }
 
+// Each picture out of the decoder: a buffer of its own from the port's pool (so that the
+// last picture stays whole, and a snapshot need not wait, while it is decoded), then
+// adjusted, published and shown by publishPicture.
+class PlayPort::Delivery final : public PictureSink {
+  public:
+    Delivery(PlayPort& port, int32_t frameRate)
+        : port_(port), frameRate_(frameRate), colour_(ColourSettings::unpack(port.colour_.load())) {}
+    // Adjusted pictures are worked on at once, so their copies should stay in the cache.
+    bool adjusting() const { return !colour_.lumaNeutral() || !colour_.chromaNeutral(); }
+
+    std::vector<uint8_t>& pictureBuffer() override {
+        planes_ = port_.pictures_.acquire(0);
+        return *planes_;
+    }
+    void picture(PictureSize size, uint32_t stampMs) override {
+        port_.publishPicture(std::move(planes_), size, stampMs, frameRate_, colour_);
+    }
+
+  private:
+    PlayPort& port_;
+    const int32_t frameRate_;
+    const ColourSettings colour_;  // one setting for all pictures of a decode
+    std::shared_ptr<PictureBytes> planes_;
+};
+
 PlayPort::~PlayPort() {
+    Leftovers leftovers;  // waited for last, after the locks
     std::lock_guard decode(decodeLock_);
     std::lock_guard state(stateLock_);
-    closeLocked();
+    leftovers = closeLocked();
     std::lock_guard sound(soundLock_);
     silenceLocked();
 }
 
+void PlayPort::finishStopping(Leftovers leftovers) {
+    leftovers.file.reset();
+    leftovers.video.reset();
+    callbackGate_.waitForOtherCalls();  // the cleared decode callback is not running anywhere
+}
+
 int32_t PlayPort::setPlayMode(int32_t mode) {
-    std::lock_guard decode(decodeLock_);
-    std::lock_guard state(stateLock_);
-    closeLocked();
-    mode_.store(mode);
+    Leftovers leftovers;
+    {
+        std::lock_guard decode(decodeLock_);
+        flushHeldPicturesLocked();
+        std::lock_guard state(stateLock_);
+        leftovers = closeLocked();
+        mode_.store(mode);
+    }
+    finishStopping(std::move(leftovers));
     setError(ZELPLAY_ERR_NONE);
     return 1;
 }
@@ -82,43 +120,51 @@ int32_t PlayPort::setDelayTime(int32_t seconds) {
 }
 
 int32_t PlayPort::openStream(uint32_t bufferBytes) {
-    std::lock_guard decode(decodeLock_);
-    std::lock_guard state(stateLock_);
     if (mode_.load() == kModeFile) {
         setError(ZELPLAY_ERR_MODE);
         return 0;
     }
-    closeLocked();
-    if (mode_.load() == kModeBuffered) {
-        if (bufferBytes < kMinSourceBytes || bufferBytes > kMaxSourceBytes) {
-            setError(ZELPLAY_ERR_ARGUMENT);
-            return 0;
+    Leftovers leftovers;
+    uint32_t code = ZELPLAY_ERR_NONE;
+    {
+        std::lock_guard decode(decodeLock_);
+        flushHeldPicturesLocked();
+        std::lock_guard state(stateLock_);
+        leftovers = closeLocked();
+        if (mode_.load() == kModeFile) {
+            code = ZELPLAY_ERR_MODE;  // changed meanwhile
+        } else if (mode_.load() == kModeBuffered) {
+            std::lock_guard queue(queueLock_);
+            if (bufferBytes < kMinSourceBytes || bufferBytes > kMaxSourceBytes)
+                code = ZELPLAY_ERR_ARGUMENT;
+            else if (!source_.open(bufferBytes))
+                code = ZELPLAY_ERR_RESOURCES;
+            else
+                queue_.clear();
         }
-        std::lock_guard queue(queueLock_);
-        if (!source_.open(bufferBytes)) {
-            setError(ZELPLAY_ERR_RESOURCES);
-            return 0;
-        }
-        queue_.clear();
+        if (code == ZELPLAY_ERR_NONE)
+            opened_.store(true);
     }
-    opened_.store(true);
-    setError(ZELPLAY_ERR_NONE);
-    return 1;
+    finishStopping(std::move(leftovers));
+    setError(code);
+    return code == ZELPLAY_ERR_NONE ? 1 : 0;
 }
 
 int32_t PlayPort::close() {
+    Leftovers leftovers;
     {
         std::lock_guard decode(decodeLock_);
+        flushHeldPicturesLocked();
         std::lock_guard state(stateLock_);
-        closeLocked();
+        leftovers = closeLocked();
     }
-    callbackGate_.waitForOtherCalls();
+    finishStopping(std::move(leftovers));
     setError(ZELPLAY_ERR_NONE);
     return 1;
 }
 
-void PlayPort::closeLocked() {
-    stopLocked();
+PlayPort::Leftovers PlayPort::closeLocked() {
+    Leftovers leftovers = stopLocked();
     file_.clearOpened();
     {
         std::lock_guard queue(queueLock_);
@@ -126,6 +172,7 @@ void PlayPort::closeLocked() {
         source_.close();
         opened_.store(false);
     }
+    return leftovers;
 }
 
 void PlayPort::dropQueuedFramesLocked() {
@@ -137,6 +184,7 @@ void PlayPort::dropQueuedFramesLocked() {
 }
 
 int32_t PlayPort::play(uintptr_t window) {
+    Leftovers leftovers;  // of a start that failed half-way; waited for after the lock
     std::lock_guard state(stateLock_);
     if (!opened_.load()) {
         setError(ZELPLAY_ERR_NOT_OPEN);
@@ -170,7 +218,7 @@ int32_t PlayPort::play(uintptr_t window) {
         playing_.store(true);
     }
     if (mode_.load() == kModeFile && !file_.start(*this)) {
-        stopLocked();
+        leftovers = stopLocked();  // nothing decodes yet: no file thread runs
         setError(ZELPLAY_ERR_RESOURCES);
         return 0;
     }
@@ -180,19 +228,24 @@ int32_t PlayPort::play(uintptr_t window) {
 }
 
 int32_t PlayPort::stop() {
+    Leftovers leftovers;
     {
         std::lock_guard decode(decodeLock_);
+        flushHeldPicturesLocked();
         std::lock_guard state(stateLock_);
-        stopLocked();
+        leftovers = stopLocked();
     }
-    callbackGate_.waitForOtherCalls();  // the cleared decode callback is not running anywhere
+    finishStopping(std::move(leftovers));
     setError(ZELPLAY_ERR_NONE);
     return 1;
 }
 
-void PlayPort::stopLocked() {
+PlayPort::Leftovers PlayPort::stopLocked() {
+    Leftovers leftovers;
     if (playing_.load()) {
-        file_.stop();  // both file threads have ended (or are cut off from the port)
+        // The file threads are asked to end; a decode of theirs waits for decodeLock_, and
+        // finds then that it is not to run.
+        leftovers.file = file_.detach();
         {
             // No decode is running (decodeLock_ is held), and none starts after this.
             std::lock_guard queue(queueLock_);
@@ -200,11 +253,27 @@ void PlayPort::stopLocked() {
             streamState_ = StreamState::Idle;
         }
         decoder_.close();
-        video_->teardown();
+        leftovers.video = video_->detach();
         window_ = 0;
     }
     std::lock_guard callbacks(callbackLock_);
     decodeCallback_ = {};
+    return leftovers;
+}
+
+void PlayPort::flushHeldPicturesLocked() {
+    if (!playing_.load() || mode_.load() == kModeFile)
+        return;
+    try {
+        flushPictures(lastFrameRate_, INT_MAX);
+    } catch (const std::bad_alloc&) {
+        // No buffer for a held picture: it is lost with the decoder, the stop goes on.
+    }
+}
+
+int PlayPort::flushPictures(int32_t frameRate, int maxPictures) {
+    Delivery delivery(*this, frameRate);
+    return decoder_.flush(delivery, maxPictures);
 }
 
 int32_t PlayPort::pause(bool pauseFlag) {
@@ -356,17 +425,25 @@ int32_t PlayPort::inputAudio(const uint8_t* record, uint32_t size) {
     const int mode = mode_.load();
     if (mode != kModeRealTime && mode != kModeBuffered)
         return setError(ZELPLAY_ERR_MODE), 0;
-    std::lock_guard decode(decodeLock_);  // Stop waits for this frame (and its callback)
-    if (!playing_.load())
-        return setError(ZELPLAY_ERR_NOT_PLAYING), 0;
-    if (mode == kModeBuffered) {
-        std::lock_guard queue(queueLock_);
-        if (!speedIsNormal(streamSpeed_)) {
-            setError(ZELPLAY_ERR_NONE);
-            return 1;  // no sound away from normal speed
+    DecodedPcm pcm;
+    {
+        std::lock_guard decode(decodeLock_);  // Stop waits for this frame (and its callback)
+        if (!playing_.load())
+            return setError(ZELPLAY_ERR_NOT_PLAYING), 0;
+        if (mode == kModeBuffered) {
+            std::lock_guard queue(queueLock_);
+            if (!speedIsNormal(streamSpeed_)) {
+                setError(ZELPLAY_ERR_NONE);
+                return 1;  // no sound away from normal speed
+            }
         }
+        if (!decodeAudio(header, record + kFrameHeaderBytes, pcm))
+            return 0;
     }
-    return playAudio(header, record + kFrameHeaderBytes) ? 1 : 0;
+    // Waiting for room holds the caller's thread to the device's pace, never the pictures.
+    if (pcm.bytes > 0)
+        writeHeard(pcm.data, pcm.bytes, pcm.bits, kLongestSoundWaitMs);
+    return 1;
 }
 
 int32_t PlayPort::sourceBufferRemain() {
@@ -515,24 +592,26 @@ bool PlayPort::decodeAndShow(const FrameHeader& header, const uint8_t* payload) 
         firstTimeStamp_.store(header.timeStamp);
     playedTime_.store(header.timeStamp - firstTimeStamp_.load());
 
-    if (!decodeToPicture(payload, header.payloadLength, static_cast<uint8_t>(header.frameType),
-                         static_cast<int32_t>(header.timeStamp), header.frameRate)) {
+    // A picture held back for reordering is no failure: it comes out with a later frame.
+    const H264Decoder::Outcome outcome =
+        decodeUnit(payload, header.payloadLength, static_cast<uint8_t>(header.frameType),
+                   header.timeStamp, header.frameRate);
+    if (!outcome.ok)
         return setError(ZELPLAY_ERR_VIDEO_DECODE), false;
-    }
     setError(ZELPLAY_ERR_NONE);
     return true;
 }
 
-bool PlayPort::decodeToPicture(const uint8_t* payload, uint32_t length, uint8_t frameType,
-                               int32_t stampMs, int32_t frameRate) {
-    // A buffer nobody else holds: the last picture stays whole (and a snapshot need not
-    // wait) while this one is decoded, and the outputs may keep it once it is published.
-    const std::shared_ptr<PictureBytes> planes = pictures_.acquire(0);
-    PictureSize size;
-    const ColourSettings colour = ColourSettings::unpack(colour_.load());
-    const bool adjusting = !colour.lumaNeutral() || !colour.chromaNeutral();
-    if (!decoder_.decode(payload, length, frameType, *planes, size, adjusting))
-        return false;
+H264Decoder::Outcome PlayPort::decodeUnit(const uint8_t* payload, uint32_t length,
+                                          uint8_t frameType, uint32_t stampMs,
+                                          int32_t frameRate) {
+    lastFrameRate_ = frameRate;
+    Delivery delivery(*this, frameRate);
+    return decoder_.decode(payload, length, frameType, stampMs, delivery, delivery.adjusting());
+}
+
+void PlayPort::publishPicture(std::shared_ptr<PictureBytes> planes, PictureSize size,
+                              uint32_t stampMs, int32_t frameRate, const ColourSettings& colour) {
     const size_t luma = static_cast<size_t>(size.width) * static_cast<size_t>(size.height);
     adjustPicture(colour, planes->data(), planes->data() + luma, planes->data() + luma * 5 / 4,
                   size.width, size.height);
@@ -544,16 +623,15 @@ bool PlayPort::decodeToPicture(const uint8_t* payload, uint32_t length, uint8_t 
     {
         CallbackGate::Call call(callbackGate_);
         if (const DecodeCallback cb = decodeCallback(); cb.fn != nullptr) {
-            const ZELPLAY_FRAME_INFO info{size.width, size.height, stampMs,
+            const ZELPLAY_FRAME_INFO info{size.width, size.height, static_cast<int32_t>(stampMs),
                                           ZELPLAY_FRAME_TYPE_YV12, frameRate};
             cb.fn(handle(), p.y, static_cast<int32_t>(p.totalBytes()), &info, cb.user);
         }
     }
-    video_->presentShared({planes, size.width, size.height});
-    return true;
+    video_->presentShared({std::move(planes), size.width, size.height});
 }
 
-bool PlayPort::playAudio(const FrameHeader& header, const uint8_t* payload) {
+bool PlayPort::decodeAudio(const FrameHeader& header, const uint8_t* payload, DecodedPcm& out) {
     const size_t length = header.payloadLength;
     if (length > kMaxAudioPayload)
         return setError(ZELPLAY_ERR_AUDIO_DECODE), false;
@@ -565,25 +643,22 @@ bool PlayPort::playAudio(const FrameHeader& header, const uint8_t* payload) {
     }
     // Voice frames decode to at most 642 bytes and raw PCM is copied whole: raw PCM longer
     // than the fixed buffer gets a buffer of its own length.
-    std::array<uint8_t, kPcmBufferBytes> fixed;
-    std::vector<uint8_t> large;
-    uint8_t* pcm = fixed.data();
-    if (length > fixed.size()) {
+    uint8_t* pcm = out.fixed.data();
+    if (length > out.fixed.size()) {
         try {
-            large.resize(length);
+            out.large.resize(length);
         } catch (const std::bad_alloc&) {
             return setError(ZELPLAY_ERR_RESOURCES), false;
         }
-        pcm = large.data();
+        pcm = out.large.data();
     }
     int pcmBytes = 0;
     if (DecAudioFrame(payload, static_cast<int>(length), pcm, &pcmBytes) == 0) {
         return setError(ZELPLAY_ERR_AUDIO_DECODE), false;
     }
-    if (pcmBytes <= 0) {
-        setError(ZELPLAY_ERR_NONE);  // too short to carry sound
-        return true;
-    }
+    setError(ZELPLAY_ERR_NONE);
+    if (pcmBytes <= 0)
+        return true;  // too short to carry sound
     {
         CallbackGate::Call call(callbackGate_);
         if (const DecodeCallback cb = decodeCallback(); cb.fn != nullptr) {
@@ -594,8 +669,9 @@ bool PlayPort::playAudio(const FrameHeader& header, const uint8_t* payload) {
             cb.fn(handle(), pcm, pcmBytes, &info, cb.user);
         }
     }
-    writeHeard(pcm, static_cast<size_t>(pcmBytes), format.bits);
-    setError(ZELPLAY_ERR_NONE);
+    out.data = pcm;
+    out.bytes = static_cast<size_t>(pcmBytes);
+    out.bits = format.bits;
     return true;
 }
 
@@ -629,20 +705,23 @@ bool PlayPort::openSoundLocked(int bitsPerSample, int sampleRate) {
     return true;
 }
 
-void PlayPort::writeHeard(const uint8_t* pcm, size_t bytes, int bitsPerSample) {
+SoundWrite PlayPort::writeHeard(const uint8_t* pcm, size_t bytes, int bitsPerSample,
+                                int64_t waitMs) {
     std::unique_lock sound(soundLock_);
-    const auto giveUp = std::chrono::steady_clock::now() + kLongestSoundWait;
+    const auto giveUp = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs);
     // Heard, and still in the format this frame was decoded for.
     while (heard_ && soundFormat_ == bitsPerSample) {
-        if (sound_->writePcm(pcm, bytes) != kSoundFull)
-            return;
+        const int result = sound_->writePcm(pcm, bytes);
+        if (result != kSoundFull)
+            return {result, 0};
+        const auto room = std::chrono::milliseconds(sound_->msUntilRoom());
         const auto now = std::chrono::steady_clock::now();
         if (now >= giveUp)
-            return;
-        const auto room = std::chrono::milliseconds(sound_->msUntilRoom());
+            return {kSoundFull, room.count()};
         soundRoom_.wait_for(sound,
                             std::min<std::chrono::steady_clock::duration>(room, giveUp - now));
     }
+    return {kSoundDropped, 0};
 }
 
 int32_t PlayPort::startHeard(int32_t bitsPerSample, int32_t sampleRate) {
@@ -724,9 +803,14 @@ ServiceResult PlayPort::serviceBufferedStream(uint32_t nowMs) {
                 extractAndReportSei(header, queuedPayload_.data());
                 decodeAndShow(header, queuedPayload_.data());
                 break;
-            case HeadAction::PlayAudio:
-                playAudio(header, queuedPayload_.data());
+            case HeadAction::PlayAudio: {
+                // Never a wait for room here: a device that stops taking sound loses this
+                // frame, and no port's pictures wait for it.
+                DecodedPcm pcm;
+                if (decodeAudio(header, queuedPayload_.data(), pcm) && pcm.bytes > 0)
+                    writeHeard(pcm.data, pcm.bytes, pcm.bits, 0);
                 break;
+            }
             case HeadAction::Nothing:
                 break;
         }

@@ -9,10 +9,11 @@
 //   decodeLock_   the decode path: continuity state, the decoder's use, writing the picture,
 //                 and the calls out to the decode and SEI callbacks and the video output.
 //                 Held by real-time (mode 0) input, audio input and the scheduler's step
-//                 of this port; the calls that stop or close take it first, and so wait for
-//                 a decode (and its callbacks) in progress. Callbacks run under it alone, so
-//                 they may call every export on the port except those that stop or close
-//                 it, feed it or free it.
+//                 of this port, and by the file video thread while it decodes; the calls
+//                 that stop or close take it first, and so wait for a decode (and its
+//                 callbacks) in progress. Callbacks run under it alone, so they may call
+//                 every export on the port except those that stop or close it, feed it or
+//                 free it.
 //   stateLock_    the open / play / mode state and what open and play make (window, video
 //                 output set-up); taken by every controlling call.
 //   queueLock_    the frame queue and the buffered-stream state (clocks, play state,
@@ -24,9 +25,16 @@
 //                 size take pictureLock_). A published buffer's bytes never change.
 //   decoder_ (its own lock), soundLock_, callbackLock_, callbackGate_: leaves.
 // soundLock_ comes after SoundPort's designation lock when the sound port changes; a writer
-// waiting for room in the sound output releases it while it waits (soundRoom_).
+// waiting for room in the sound output releases it while it waits (soundRoom_), and never
+// waits under decodeLock_.
+//
+// Stopping (Stop, Close, SetPlayMode, the opens, FreePort) changes the state under
+// decodeLock_ and stateLock_ and asks the file threads and the render thread to end, then
+// releases both locks before it waits for those threads: a callback running on one of them
+// may take the port's locks (ZelPlay_Play, ZelPlay_SetDDrawDevice) without deadlock.
 #pragma once
 
+#include <array>
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
@@ -161,8 +169,26 @@ class PlayPort : private FilePlayHost {
     // What the scheduler does with the head frame it takes out of the queue.
     enum class HeadAction { Nothing, ShowVideo, PlayAudio };
 
-    void closeLocked();             // needs decodeLock_ and stateLock_
-    void stopLocked();              // needs decodeLock_ and stateLock_
+    // What stopping leaves to end; destroyed (and so waited for) outside the port's locks.
+    struct Leftovers {
+        std::unique_ptr<FilePlayer::Ending> file;
+        std::unique_ptr<VideoOutput::Ending> video;
+    };
+    // Each picture out of the decoder, on its way to the callback and the output.
+    class Delivery;
+    friend class Delivery;
+
+    // Waits, outside the port's locks, for what stopping left running, then for callbacks
+    // still running on other threads.
+    void finishStopping(Leftovers leftovers);
+    [[nodiscard]] Leftovers closeLocked();  // needs decodeLock_ and stateLock_
+    [[nodiscard]] Leftovers stopLocked();   // needs decodeLock_ and stateLock_
+    // The end of a stream (modes 0 and 1): the pictures the decoder still holds go out as
+    // every picture does. Needs decodeLock_ and not stateLock_ (the callbacks may take it).
+    void flushHeldPicturesLocked();
+    // Up to maxPictures of the pictures the decoder holds, out as every picture goes; their
+    // count. Needs decodeLock_.
+    int flushPictures(int32_t frameRate, int maxPictures);
     void dropQueuedFramesLocked();  // needs queueLock_
     // Takes the head frame out when it is due (queueLock_ inside); its payload is copied to
     // queuedPayload_ for showing.
@@ -170,37 +196,55 @@ class PlayPort : private FilePlayHost {
     // The real-time decode step: continuity, decode, adjustment, callback, output. Needs
     // decodeLock_.
     bool decodeAndShow(const FrameHeader& header, const uint8_t* payload);
-    // Decodes one access unit into the last picture, adjusts it, reports it to the decode
-    // callback and presents it (the thread that decodes for the mode).
-    bool decodeToPicture(const uint8_t* payload, uint32_t length, uint8_t frameType,
-                         int32_t stampMs, int32_t frameRate);
+    // Decodes one access unit; each picture that comes out becomes the last picture,
+    // adjusted, and goes to the decode callback and the output (publishPicture). On the
+    // thread that decodes for the mode, under decodeLock_.
+    H264Decoder::Outcome decodeUnit(const uint8_t* payload, uint32_t length, uint8_t frameType,
+                                    uint32_t stampMs, int32_t frameRate);
+    void publishPicture(std::shared_ptr<PictureBytes> planes, PictureSize size, uint32_t stampMs,
+                        int32_t frameRate, const ColourSettings& colour);
     bool pictureSizeOfFile(int32_t* width, int32_t* height);
     bool fileQueryAllowed();  // opened (5), then mode 2 (2)
     // Opening in mode 2: closes, checks and stores; the checks' code on failure.
-    int32_t openFileLocked(const char* path, uint32_t baseOffset, const uint32_t* startTime);
+    int32_t openFileLocked(const char* path, uint32_t baseOffset, const uint32_t* startTime,
+                           Leftovers& leftovers);
 
     // FilePlayHost: the file threads' way into the port.
     void reportFileSei(const uint8_t* frame, size_t length, uint32_t stampMs) override;
     void notePlayPosition(uint32_t positionMs) override;
-    bool showFilePicture(const uint8_t* frame, size_t length, uint8_t frameType,
-                         uint32_t positionMs, int32_t frameRate,
-                         const std::atomic<bool>& keepRunning) override;
+    int showFilePicture(const uint8_t* frame, size_t length, uint8_t frameType,
+                        uint32_t positionMs, int32_t frameRate,
+                        const std::atomic<bool>& keepRunning) override;
+    int flushFilePicture(int32_t frameRate, const std::atomic<bool>& keepRunning) override;
+    void discardFilePictures(const std::atomic<bool>& keepRunning) override;
     void prepareSound(int bits, int rate) override;
     void restartSound() override;
     bool isSoundPort() override;
     void reportPcm(const uint8_t* pcm, size_t bytes, int bits, uint32_t stampMs) override;
-    void writePcm(const uint8_t* pcm, size_t bytes, int bits) override;
-    // The audio step: decode with DecAudioFrame, callback, sound output.
-    bool playAudio(const FrameHeader& header, const uint8_t* payload);
+    SoundWrite writePcm(const uint8_t* pcm, size_t bytes, int bits) override;
+    // Takes decodeLock_ for the file video thread; false when it was asked to stop first.
+    bool lockForFileDecode(std::unique_lock<std::mutex>& decode,
+                           const std::atomic<bool>& keepRunning);
+    // The audio step's decoding: DecAudioFrame into pcm and the decode callback. Needs
+    // decodeLock_. False with the error stored; pcmBytes 0 when there is nothing to hear.
+    struct DecodedPcm {
+        std::vector<uint8_t> large;  // raw PCM longer than the fixed buffer
+        std::array<uint8_t, 1024> fixed;
+        const uint8_t* data = nullptr;
+        size_t bytes = 0;
+        int bits = 16;
+    };
+    bool decodeAudio(const FrameHeader& header, const uint8_t* payload, DecodedPcm& pcm);
     // These need soundLock_. Close stops and destroys the output (format 0) and wakes a
     // waiting writer; silence also stops being heard; open (re-)creates the output for a
     // format, and false leaves the port without one.
     void closeSoundLocked();
     void silenceLocked();
     bool openSoundLocked(int bitsPerSample, int sampleRate);
-    // Feeds decoded PCM to the output when this port is heard in that format, waiting
-    // (soundLock_ released) while the output has no room.
-    void writeHeard(const uint8_t* pcm, size_t bytes, int bitsPerSample);
+    // Feeds decoded PCM to the output when this port is heard in that format. While the
+    // output has no room it waits up to waitMs (soundLock_ released); kSoundFull, with the
+    // time until there is room, when it is still full then. Never waits under decodeLock_.
+    SoundWrite writeHeard(const uint8_t* pcm, size_t bytes, int bitsPerSample, int64_t waitMs);
     void extractAndReportSei(const FrameHeader& header, const uint8_t* payload);
     DecodeCallback decodeCallback();
     SeiCallback seiCallback();
@@ -220,6 +264,7 @@ class PlayPort : private FilePlayHost {
     std::mutex decodeLock_;
     uint32_t lastSequence_ = 0;           // guarded by decodeLock_
     bool waitingForKey_ = false;          // guarded by decodeLock_
+    int32_t lastFrameRate_ = 0;           // of the last video frame fed; decodeLock_
     std::vector<uint8_t> queuedPayload_;  // the queued frame being shown; decodeLock_
     H264Decoder decoder_;                 // used under decodeLock_, closed under it too
 

@@ -19,18 +19,33 @@ bool validPosition(float position) {
 }  // namespace
 
 int32_t PlayPort::openFile(const char* path) {
-    std::lock_guard state(stateLock_);
-    return openFileLocked(path, 0, nullptr);
+    Leftovers leftovers;
+    int32_t result = 0;
+    {
+        std::lock_guard decode(decodeLock_);
+        std::lock_guard state(stateLock_);
+        result = openFileLocked(path, 0, nullptr, leftovers);
+    }
+    finishStopping(std::move(leftovers));
+    return result;
 }
 
 int32_t PlayPort::openFileEx(const char* path, uint32_t baseOffset, uint32_t startTime) {
-    std::lock_guard state(stateLock_);
-    return openFileLocked(path, baseOffset, &startTime);
+    Leftovers leftovers;
+    int32_t result = 0;
+    {
+        std::lock_guard decode(decodeLock_);
+        std::lock_guard state(stateLock_);
+        result = openFileLocked(path, baseOffset, &startTime, leftovers);
+    }
+    finishStopping(std::move(leftovers));
+    return result;
 }
 
 // startTime null: ZelPlay_OpenFile (the kind by the extension, the record at offset 0);
 // else ZelPlay_OpenFileEx (a record at baseOffset, play from startTime when it lies inside).
-int32_t PlayPort::openFileLocked(const char* path, uint32_t baseOffset, const uint32_t* startTime) {
+int32_t PlayPort::openFileLocked(const char* path, uint32_t baseOffset, const uint32_t* startTime,
+                                 Leftovers& leftovers) {
     if (path == nullptr || std::strlen(path) >= ZELPLAY_PATH_MAX)
         return setError(ZELPLAY_ERR_ARGUMENT), 0;
     if (mode_.load() != kModeFile)
@@ -38,7 +53,7 @@ int32_t PlayPort::openFileLocked(const char* path, uint32_t baseOffset, const ui
     const std::optional<FileKind> kind = startTime ? FileKind::Record : fileKindOf(path);
     if (!kind)
         return setError(ZELPLAY_ERR_ARGUMENT), 0;  // no extension to tell the kind by
-    closeLocked();
+    leftovers = closeLocked();
     FileOpenFacts facts;
     facts.kind = *kind;
     facts.path = path;
@@ -91,8 +106,16 @@ int32_t PlayPort::setPlayPos(float position) {
         return setError(ZELPLAY_ERR_MODE), 0;
     if (!validPosition(position))
         return setError(ZELPLAY_ERR_ARGUMENT), 0;
-    if (!file_.seek(position))
-        return setError(ZELPLAY_ERR_NO_POSITION), 0;
+    switch (file_.seek(position)) {
+        case SeekResult::NotPlaying:
+            return setError(ZELPLAY_ERR_NO_POSITION), 0;
+        case SeekResult::NoKeyFrame:
+            // Nothing to start decoding at from there on: play stays where it was.
+            return setError(ZELPLAY_ERR_VIDEO_DECODE), 0;
+        case SeekResult::Landed:
+        case SeekResult::Asked:
+            break;
+    }
     setError(ZELPLAY_ERR_NONE);
     return 1;
 }
@@ -188,19 +211,46 @@ void PlayPort::notePlayPosition(uint32_t positionMs) {
     playedTime_.store(positionMs - firstTimeStamp_.load());
 }
 
-bool PlayPort::showFilePicture(const uint8_t* frame, size_t length, uint8_t frameType,
-                               uint32_t positionMs, int32_t frameRate,
-                               const std::atomic<bool>& keepRunning) {
-    // The decode path belongs to whoever holds decodeLock_. ZelPlay_Stop holds it while it
-    // waits for this thread, so the wait for it ends when the thread is asked to stop.
-    std::unique_lock decode(decodeLock_, std::defer_lock);
-    while (!decode.try_lock()) {
-        if (!keepRunning.load())
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+bool PlayPort::lockForFileDecode(std::unique_lock<std::mutex>& decode,
+                                 const std::atomic<bool>& keepRunning) {
+    // The calls that stop play hold decodeLock_ only while they change the state, never
+    // while they wait for this thread; they ask it to stop before they release the lock.
+    decode = std::unique_lock(decodeLock_);
+    return keepRunning.load();
+}
+
+int PlayPort::showFilePicture(const uint8_t* frame, size_t length, uint8_t frameType,
+                              uint32_t positionMs, int32_t frameRate,
+                              const std::atomic<bool>& keepRunning) {
+    std::unique_lock<std::mutex> decode;
+    if (!lockForFileDecode(decode, keepRunning))
+        return 0;
+    try {
+        const H264Decoder::Outcome outcome =
+            decodeUnit(frame, static_cast<uint32_t>(length), frameType, positionMs, frameRate);
+        return outcome.ok || outcome.pictures > 0 ? outcome.pictures : -1;
+    } catch (const std::bad_alloc&) {
+        setError(ZELPLAY_ERR_RESOURCES);  // this frame is lost; the next one is tried
+        return -1;
     }
-    return decodeToPicture(frame, static_cast<uint32_t>(length), frameType,
-                           static_cast<int32_t>(positionMs), frameRate);
+}
+
+int PlayPort::flushFilePicture(int32_t frameRate, const std::atomic<bool>& keepRunning) {
+    std::unique_lock<std::mutex> decode;
+    if (!lockForFileDecode(decode, keepRunning))
+        return 0;
+    try {
+        return flushPictures(frameRate, 1);
+    } catch (const std::bad_alloc&) {
+        setError(ZELPLAY_ERR_RESOURCES);
+        return 0;
+    }
+}
+
+void PlayPort::discardFilePictures(const std::atomic<bool>& keepRunning) {
+    std::unique_lock<std::mutex> decode;
+    if (lockForFileDecode(decode, keepRunning))
+        decoder_.discardHeld();
 }
 
 void PlayPort::prepareSound(int bits, int rate) {
@@ -224,6 +274,7 @@ bool PlayPort::isSoundPort() {
 }
 
 void PlayPort::reportPcm(const uint8_t* pcm, size_t bytes, int bits, uint32_t stampMs) {
+    CallbackGate::Call call(callbackGate_);
     const DecodeCallback cb = decodeCallback();
     if (cb.fn == nullptr || bytes == 0)
         return;
@@ -233,8 +284,8 @@ void PlayPort::reportPcm(const uint8_t* pcm, size_t bytes, int bits, uint32_t st
     cb.fn(handle(), pcm, static_cast<int32_t>(bytes), &info, cb.user);
 }
 
-void PlayPort::writePcm(const uint8_t* pcm, size_t bytes, int bits) {
-    writeHeard(pcm, bytes, bits);
+SoundWrite PlayPort::writePcm(const uint8_t* pcm, size_t bytes, int bits) {
+    return writeHeard(pcm, bytes, bits, 0);
 }
 
 }  // namespace zelplay

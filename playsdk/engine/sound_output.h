@@ -1,5 +1,6 @@
-// The sound output of a port: 8-bit unsigned or 16-bit signed mono PCM pushed buffer by
-// buffer to the platform's audio device. createSoundOutput() picks a backend (SDL, else the
+// The sound output of a port: 8-bit or 16-bit signed mono PCM (the voice codec turns raw
+// unsigned 8-bit samples into signed ones) pushed buffer by buffer to the platform's audio
+// device. createSoundOutput() picks a backend (SDL, else the
 // null output, which plays nothing).
 //
 // Life of an output: create -> setFormat -> start -> writePcm ... -> stop -> destroy. The
@@ -39,10 +40,11 @@ inline constexpr int kSoundFull = 2;     // kSoundBuffers wait already; write ag
 // What an output is doing, for tests and benchmarks.
 struct SoundOutputState {
     bool deviceOpen = false;
-    int bits = 0;             // format of the open device
-    int rate = 0;             // Hz
-    int buffersWaiting = 0;   // written, not yet played
-    size_t bytesWaiting = 0;  // of those, bytes the device has not taken yet
+    int bits = 0;               // format of the open device
+    bool samplesSigned = true;  // how the device takes its samples
+    int rate = 0;               // Hz
+    int buffersWaiting = 0;     // written, not yet played
+    size_t bytesWaiting = 0;    // of those, bytes the device has not taken yet
     unsigned volumePercent = 100;
 };
 

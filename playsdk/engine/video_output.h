@@ -2,9 +2,9 @@
 // window. Backends fill in this interface; createVideoOutput() picks the first that works
 // and ends with the null output (which shows nothing).
 //
-// Thread contract: selectDevice, setup, teardown and setDrawCallback are called by the
-// port's controlling calls (one at a time, under the port's state lock); present is called
-// by the thread that decoded the picture and must not block on the screen.
+// Thread contract: selectDevice, setup, teardown, detach and setDrawCallback are called by
+// the port's controlling calls (one at a time, under the port's state lock); present is
+// called by the thread that decoded the picture and must not block on the screen.
 #pragma once
 
 #include <cstdint>
@@ -26,6 +26,20 @@ class VideoOutput {
     virtual bool setup(SurfaceKind kind, uintptr_t window, int width, int height) = 0;
     // Stops showing and releases what setup made.
     virtual void teardown() = 0;
+    // What a stopped output leaves to end (a render thread, which may be inside the draw
+    // callback); destroying it waits for that, or lets a thread that is ending itself go.
+    class Ending {
+      public:
+        virtual ~Ending() = default;
+    };
+    // Stops showing as teardown does, but hands the wait for what is still running to the
+    // Ending it returns (null when nothing runs), so that a caller can stop the output under
+    // its locks and wait outside them, and the draw callback may take those locks meanwhile.
+    // The output may be set up again at once.
+    virtual std::unique_ptr<Ending> detach() {
+        teardown();
+        return nullptr;
+    }
     // The caller's drawing over each shown picture; a null callback turns it off.
     virtual void setDrawCallback(ZELPLAY_DRAW_CALLBACK callback, ZELPLAY_PORT port,
                                  ZELPLAY_USER user) = 0;

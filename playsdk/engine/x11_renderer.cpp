@@ -126,6 +126,56 @@ struct X11VideoOutput::Session {
     }
 };
 
+// What one render thread works with, from setup until it leaves; the thread holds it.
+struct X11VideoOutput::Run {
+    std::unique_ptr<Session> session;
+    std::atomic<bool> running{true};  // the render thread runs while set
+};
+
+namespace {
+
+// A started run's thread: destroying it stops the run and waits for the thread.
+class RunEnding final : public VideoOutput::Ending {
+  public:
+    RunEnding(std::shared_ptr<X11VideoOutput::Run> run, PictureSlot& slot)
+        : run_(std::move(run)), slot_(slot) {}
+    // False when no thread can be started.
+    template <typename Fn>
+    bool start(Fn&& fn) {
+        try {
+            thread_ = std::thread(std::forward<Fn>(fn));
+            return true;
+        } catch (const std::system_error&) {
+            return false;
+        }
+    }
+    ~RunEnding() override {
+        run_->running.store(false);
+        slot_.notify();
+        if (!thread_.joinable())
+            return;
+        if (thread_.get_id() == std::this_thread::get_id()) {
+            // Stopped from its own draw callback: the thread leaves after this draw.
+            thread_.detach();
+            return;
+        }
+        thread_.join();
+    }
+
+  private:
+    std::shared_ptr<X11VideoOutput::Run> run_;
+    PictureSlot& slot_;
+    std::thread thread_;
+};
+
+}  // namespace
+
+namespace {
+// The output whose draw callback this thread is running, so that a callback that replaces
+// itself does not wait for itself.
+thread_local const X11VideoOutput* drawingFor = nullptr;
+}  // namespace
+
 X11VideoOutput::X11VideoOutput(VideoBackend first) : first_(first) {}
 
 X11VideoOutput::~X11VideoOutput() {
@@ -183,27 +233,26 @@ bool X11VideoOutput::setup(SurfaceKind /*kind*/, uintptr_t window, int /*width*/
     backend_.store(s->backend);
     slot_.clear();
     slot_.drainWakeups();
-    session_ = std::move(s);
-    running_.store(true);
-    try {
-        thread_ = std::thread([this] { run(*session_); });
-    } catch (const std::system_error&) {
-        running_.store(false);
-        session_.reset();
+    auto r = std::make_shared<Run>();
+    r->session = std::move(s);
+    auto ending = std::make_unique<RunEnding>(r, slot_);
+    if (!ending->start([this, r] { run(*r); })) {
         backend_.store(VideoBackend::Null);
         return false;
     }
+    run_ = std::move(ending);
+    showing_.store(true);
     return true;
 }
 
 void X11VideoOutput::teardown() {
-    if (!thread_.joinable())
-        return;
-    running_.store(false);
-    slot_.notify();
-    thread_.join();
-    session_.reset();  // closes the connection
+    detach();  // the Ending waits for the render thread as it goes
+}
+
+std::unique_ptr<VideoOutput::Ending> X11VideoOutput::detach() {
+    showing_.store(false);
     backend_.store(VideoBackend::Null);
+    return std::move(run_);  // null when no run was started
 }
 
 void X11VideoOutput::setDrawCallback(ZELPLAY_DRAW_CALLBACK callback, ZELPLAY_PORT port,
@@ -214,7 +263,7 @@ void X11VideoOutput::setDrawCallback(ZELPLAY_DRAW_CALLBACK callback, ZELPLAY_POR
         drawPort_ = port;
         drawUser_ = user;
     }
-    if (std::this_thread::get_id() != renderThread_.load()) {
+    if (drawingFor != this) {
         // Waits out a draw-over that is running with the old callback.
         std::lock_guard call(drawCallLock_);
     }
@@ -222,7 +271,7 @@ void X11VideoOutput::setDrawCallback(ZELPLAY_DRAW_CALLBACK callback, ZELPLAY_POR
 
 bool X11VideoOutput::present(const uint8_t* y, const uint8_t* v, const uint8_t* u, int width,
                              int height) {
-    if (!running_.load() || y == nullptr || v == nullptr || u == nullptr || width <= 0 ||
+    if (!showing_.load() || y == nullptr || v == nullptr || u == nullptr || width <= 0 ||
         height <= 0)
         return false;
     if (!slot_.offer(y, v, u, width, height))
@@ -231,7 +280,7 @@ bool X11VideoOutput::present(const uint8_t* y, const uint8_t* v, const uint8_t* 
 }
 
 bool X11VideoOutput::presentShared(const Picture& picture) {
-    if (!running_.load() || picture.empty())
+    if (!showing_.load() || picture.empty())
         return false;
     if (!slot_.offer(picture))
         dropped_.fetch_add(1);
@@ -242,14 +291,14 @@ X11VideoOutput::Counters X11VideoOutput::counters() const {
     return {taken_.load(), drawn_.load(), dropped_.load()};
 }
 
-void X11VideoOutput::run(Session& s) {
-    renderThread_.store(std::this_thread::get_id());
+void X11VideoOutput::run(Run& r) {
+    Session& s = *r.session;
     pthread_setname_np(pthread_self(), "zelplay-render");
     setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()),
                 getpriority(PRIO_PROCESS, static_cast<id_t>(gettid())) + kRenderNiceness);
     Display* dpy = s.target.display;
     pollfd fds[2] = {{ConnectionNumber(dpy), POLLIN, 0}, {slot_.wakeFd(), POLLIN, 0}};
-    while (running_.load()) {
+    while (r.running.load()) {
         slot_.drainWakeups();
         handleEvents(s);
         if (deviceChanged_.exchange(false)) {
@@ -269,7 +318,6 @@ void X11VideoOutput::run(Session& s) {
             poll(fds, 2, kIdleWakeMs);
     }
     clearWindow(s);
-    renderThread_.store(std::thread::id{});
 }
 
 void X11VideoOutput::handleEvents(Session& s) {
@@ -336,7 +384,9 @@ void X11VideoOutput::drawPicture(Session& s, bool refresh) {
     }
     if (drawer == nullptr)
         return;
+    drawingFor = this;
     const bool ok = drawer->draw(s.current, s.width, s.height, over, refresh);
+    drawingFor = nullptr;
     const X11Errors errors = s.connection->takeErrors();
     if (errors.count != 0 && (errors.code == BadWindow || errors.code == BadDrawable)) {
         s.gone = true;  // destroyed before its DestroyNotify reached us

@@ -4,11 +4,12 @@
 // or fully covered window is not drawn, a window destroyed by its owner is simply no
 // longer drawn, and the window is cleared when the output is torn down.
 //
-// Thread contract (see VideoOutput): setup, teardown and selectDevice come from the
+// Thread contract (see VideoOutput): setup, teardown, detach and selectDevice come from the
 // port's controlling calls, one at a time; present from the decoding thread, never
 // waiting for the X server; setDrawCallback from any thread; the counters from any
-// thread. The draw callback runs on the render thread. The render thread lives from
-// setup to teardown.
+// thread. The draw callback runs on the render thread. Each setup starts a run (a render
+// thread with its own connection) that lives until teardown, or until the Ending that
+// detach returns is destroyed; a run still ending may meet the next one at the slot.
 #pragma once
 
 #include <atomic>
@@ -31,6 +32,7 @@ class X11VideoOutput final : public VideoOutput {
     bool selectDevice(int index) override;
     bool setup(SurfaceKind kind, uintptr_t window, int width, int height) override;
     void teardown() override;
+    std::unique_ptr<Ending> detach() override;
     // When it returns, the old callback is no longer running and will not be called again
     // (unless it is called from the callback itself).
     void setDrawCallback(ZELPLAY_DRAW_CALLBACK callback, ZELPLAY_PORT port,
@@ -49,9 +51,11 @@ class X11VideoOutput final : public VideoOutput {
     // The backend the running output draws with (Null when none).
     VideoBackend backend() const { return backend_.load(); }
 
+    struct Run;  // one render thread's state (the source file's)
+
   private:
     struct Session;
-    void run(Session& session);
+    void run(Run& run);
     void handleEvents(Session& session);
     void drawPicture(Session& session, bool refresh);
     bool leaveBackend(Session& session);
@@ -59,10 +63,8 @@ class X11VideoOutput final : public VideoOutput {
 
     const VideoBackend first_;
     PictureSlot slot_;
-    std::unique_ptr<Session> session_;  // made by setup, used by the render thread only
-    std::thread thread_;                // started by setup, joined by teardown
-    std::atomic<bool> running_{false};  // the render thread runs while set
-    std::atomic<std::thread::id> renderThread_{};
+    std::unique_ptr<Ending> run_;       // the current run's thread; made by setup, ended by detach
+    std::atomic<bool> showing_{false};  // present takes pictures while set
 
     std::atomic<int> device_{0};
     std::atomic<bool> deviceChanged_{false};
@@ -71,7 +73,7 @@ class X11VideoOutput final : public VideoOutput {
     ZELPLAY_DRAW_CALLBACK drawFn_ = nullptr;  // guarded by drawLock_
     ZELPLAY_PORT drawPort_ = 0;               // guarded by drawLock_
     ZELPLAY_USER drawUser_ = 0;               // guarded by drawLock_
-    std::mutex drawCallLock_;                 // held by the render thread around a draw-over
+    std::mutex drawCallLock_;                 // held by a render thread around a draw-over
 
     std::atomic<VideoBackend> backend_{VideoBackend::Null};
     std::atomic<uint64_t> taken_{0};

@@ -14,7 +14,8 @@ namespace {
 
 void usage(FILE* out) {
     std::fprintf(out,
-                 "usage: zelplay [--loop] [--size WxH] [--no-progress] FILE.ifv|FILE.avi\n"
+                 "usage: zelplay [--loop] [--size WxH] [--speed X] [--no-progress] [--verbose]\n"
+                 "               FILE.ifv|FILE.avi\n"
                  "       zelplay info [--json] [--offset N] FILE\n"
                  "       zelplay --help | --version\n"
                  "\n"
@@ -24,13 +25,17 @@ void usage(FILE* out) {
                  "  .      one frame             left / right   10 s back / ahead\n"
                  "  Home   to the start          s  b   JPEG / BMP snapshot\n"
                  "  m      mute / unmute         q  Esc quit\n"
+                 "--speed starts at 1/16, 1/8, 1/4, 1/2, 1, 2, 4, 8 or 16 times. --verbose shows\n"
+                 "the library's and the H.264 decoder's messages, and how many pictures were\n"
+                 "shown.\n"
                  "\n"
                  "info prints picture size, start, duration, frames, frame rate, bit rate and\n"
                  "whether there is sound (--json for one JSON object; --offset for a record\n"
                  "stored at a byte offset of its file).\n"
                  "\n"
                  "Exit codes: 0 done, 1 the file cannot be played (missing, unreadable, unknown\n"
-                 "kind, damaged), 2 wrong usage, 3 no X display, 4 the library refused to play.\n");
+                 "kind, damaged, or no picture in it decodes), 2 wrong usage, 3 no X display,\n"
+                 "4 the library refused to play.\n");
 }
 
 bool parseNumber(const char* text, long long min, long long max, long long* out) {
@@ -41,6 +46,18 @@ bool parseNumber(const char* text, long long min, long long max, long long* out)
         return false;
     *out = v;
     return true;
+}
+
+// 1/16 .. 16 in powers of two, as log2.
+bool parseSpeed(const std::string& text, int* steps) {
+    for (int s = -4; s <= 4; ++s) {
+        const std::string name = s >= 0 ? std::to_string(1 << s) : "1/" + std::to_string(1 << -s);
+        if (text == name) {
+            *steps = s;
+            return true;
+        }
+    }
+    return false;
 }
 
 bool parseSize(const char* text, int* width, int* height) {
@@ -73,7 +90,7 @@ int main(int argc, char** argv) {
             std::printf("zelplay (libzelplay %u.%u.%u)\n", v >> 24, (v >> 16) & 0xFF, v & 0xFFFF);
             return kExitOk;
         }
-        if ((arg == "--offset" || arg == "--size") && i + 1 >= argc) {
+        if ((arg == "--offset" || arg == "--size" || arg == "--speed") && i + 1 >= argc) {
             std::fprintf(stderr, "zelplay: %s needs a value\n", arg.c_str());
             return kExitUsage;
         }
@@ -86,6 +103,14 @@ int main(int argc, char** argv) {
             playOptions.loop = true;
         } else if (arg == "--no-progress") {
             playOptions.progress = false;
+        } else if (arg == "--verbose") {
+            playOptions.verbose = true;
+        } else if (arg == "--speed") {
+            if (!parseSpeed(argv[++i], &playOptions.speedSteps)) {
+                std::fprintf(stderr, "zelplay: bad speed '%s' (1/16 .. 16, powers of two)\n",
+                             argv[i]);
+                return kExitUsage;
+            }
         } else if (arg == "--offset") {
             if (!parseNumber(argv[++i], 0, UINT32_MAX, &value)) {
                 std::fprintf(stderr, "zelplay: bad offset '%s'\n", argv[i]);

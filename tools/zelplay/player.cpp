@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <ctime>
@@ -66,6 +67,12 @@ class Player {
     ~Player() { close(); }
 
     bool open(std::string* error) {
+        // The library's log lines and the decoder's messages only when asked for; a caller's
+        // own ZELPLAY_LOG stays.
+        if (options_.verbose)
+            setenv("ZELPLAY_DECODER_LOG", "1", 1);
+        else
+            setenv("ZELPLAY_LOG", "off", 0);
         if (ZelPlay_GetPort(&port_) != 1) {
             *error = "no port";
             return false;
@@ -81,11 +88,17 @@ class Player {
         if (ZelPlay_OpenFile(port_, path_.c_str()) != 1)
             return fail(error, "cannot open the file");
         durationMs_ = ZelPlay_GetFileTime(port_);
+        // Set before play starts (ZelPlay_Stop clears it), so that no picture goes uncounted.
+        ZelPlay_SetDecCallBack(port_, countPicture, reinterpret_cast<ZELPLAY_USER>(this));
         if (ZelPlay_Play(port_, window_) != 1)
             return fail(error, "cannot play the file");
         startSound(port_);
         paused_ = false;
         speedSteps_ = 0;
+        for (int i = 0; i < options_.speedSteps; ++i)
+            speedSteps_ += ZelPlay_Fast(port_);
+        for (int i = 0; i > options_.speedSteps; --i)
+            speedSteps_ -= ZelPlay_Slow(port_);
         if (muted_)
             setMuted(port_, true);
         return true;
@@ -155,6 +168,9 @@ class Player {
         return start(error);
     }
 
+    // Pictures decoded since the player started (every play of --loop).
+    uint64_t pictures() const { return pictures_.load(); }
+
     bool isEndMessage(const XClientMessageEvent& ev) const {
         if (ev.message_type != kEndMessage)
             return false;
@@ -204,6 +220,12 @@ class Player {
     }
 
   private:
+    static void countPicture(ZELPLAY_PORT, const uint8_t*, int32_t, const ZELPLAY_FRAME_INFO* info,
+                             ZELPLAY_USER user) {
+        if (info != nullptr && info->type == ZELPLAY_FRAME_TYPE_YV12)
+            reinterpret_cast<Player*>(user)->pictures_.fetch_add(1);
+    }
+
     bool fail(std::string* error, const char* what) {
         *error = std::string(what) + " (library error " +
                  std::to_string(ZelPlay_GetLastError(port_)) + ")";
@@ -236,6 +258,7 @@ class Player {
     bool paused_ = false;
     bool muted_ = false;
     int speedSteps_ = 0;  // log2 of the speed
+    std::atomic<uint64_t> pictures_{0};  // counted on the library's file thread
     std::string title_;
     bool progressShown_ = false;
 };
@@ -280,6 +303,7 @@ int runPlay(const std::string& path, const PlayOptions& options) {
     std::signal(SIGINT, onSignal);
     std::signal(SIGTERM, onSignal);
     int code = kExitOk;
+    const auto started = std::chrono::steady_clock::now();
     {
         Player player(display, window, path, options);
         std::string error;
@@ -288,6 +312,7 @@ int runPlay(const std::string& path, const PlayOptions& options) {
             code = kExitFailed;
         }
         bool running = code == kExitOk;
+        bool playedToEnd = false;
         player.refresh();
         while (running && !g_interrupted.load()) {
             pollfd fd{ConnectionNumber(display), POLLIN, 0};
@@ -304,6 +329,7 @@ int runPlay(const std::string& path, const PlayOptions& options) {
                         running = false;
                     } else if (player.isEndMessage(ev.xclient)) {
                         running = player.ended(&error);
+                        playedToEnd = !running && error.empty();
                         if (!error.empty()) {
                             std::fprintf(stderr, "zelplay: %s: %s\n", path.c_str(), error.c_str());
                             code = kExitFailed;
@@ -313,6 +339,21 @@ int runPlay(const std::string& path, const PlayOptions& options) {
                 }
             }
             player.refresh();
+        }
+        if (options.verbose) {
+            const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                std::chrono::steady_clock::now() - started)
+                                .count();
+            std::fprintf(stderr, "zelplay: %s: %llu pictures in %lld ms\n", path.c_str(),
+                         static_cast<unsigned long long>(player.pictures()),
+                         static_cast<long long>(ms));
+        }
+        if (playedToEnd && player.pictures() == 0) {
+            std::fprintf(stderr,
+                         "zelplay: %s: no picture decodes (not H.264 that the library plays, "
+                         "or damaged)\n",
+                         path.c_str());
+            code = kExitBadFile;
         }
     }
     XDestroyWindow(display, window);

@@ -29,6 +29,8 @@ int runInfo(const std::string& path, const InfoOptions& options);
 struct PlayOptions {
     bool loop = false;
     bool progress = true;  // a progress line on standard error when it is a terminal
+    bool verbose = false;  // the library's and the decoder's messages, and a summary
+    int speedSteps = 0;    // log2 of the speed to play at, -4 .. 4
     int width = 0;         // window size; 0: the picture's, at most 960 x 540
     int height = 0;
 };

@@ -36,8 +36,8 @@ std::vector<uint8_t> ToneFrames::nextPayload(size_t rawBytes) {
     const AudioClass c = audioClass(kind_);
     if (kind_ == AudioKind::Raw8) {
         std::vector<uint8_t> out(rawBytes != 0 ? rawBytes : 320);
-        for (uint8_t& b : out)  // signed samples; DecAudioFrame turns them unsigned
-            b = static_cast<uint8_t>(static_cast<int8_t>(std::lround(sample() / 128)));
+        for (uint8_t& b : out)  // unsigned samples; DecAudioFrame makes them signed
+            b = static_cast<uint8_t>(128 + std::lround(sample() / 128));
         return out;
     }
     const size_t samples = kind_ == AudioKind::Raw16 && rawBytes != 0
@@ -87,14 +87,16 @@ double HeardSound::rms(size_t from, size_t count) const {
     return end > from ? std::sqrt(energy / static_cast<double>(end - from)) : 0.0;
 }
 
-HeardSound analyseRecording(const std::string& path, int bits, int rate) {
+HeardSound analyseRecording(const std::string& path, int bits, int rate, bool samplesSigned) {
     std::ifstream in(path, std::ios::binary);
     const std::vector<char> bytes((std::istreambuf_iterator<char>(in)),
                                   std::istreambuf_iterator<char>());
     HeardSound h;
     if (bits == 8) {
-        for (char b : bytes)
-            h.samples.push_back(static_cast<uint8_t>(b) - 128);
+        for (char b : bytes) {
+            h.samples.push_back(samplesSigned ? static_cast<int8_t>(b)
+                                              : static_cast<uint8_t>(b) - 128);
+        }
     } else {
         for (size_t i = 0; i + 1 < bytes.size(); i += 2)
             h.samples.push_back(static_cast<int16_t>(static_cast<uint8_t>(bytes[i]) |

@@ -13,7 +13,7 @@ namespace enginetest {
 enum class AudioKind {
     Alaw,   // voice frame, 160 words of G.711 A-law: 320 samples, 16-bit 8 kHz
     Adpcm,  // voice frame, 82 words of IMA ADPCM: 321 samples, 16-bit 8 kHz
-    Raw8,   // signed 8-bit PCM, heard as unsigned 8-bit 8 kHz
+    Raw8,   // unsigned 8-bit PCM (as recorders write it), heard as signed 8-bit 8 kHz
     Raw16,  // 16-bit PCM of 640 bytes: the 16 kHz class
 };
 
@@ -56,7 +56,9 @@ struct HeardSound {
     std::vector<int> samples;  // centred on 0, in the file's own units
 };
 
-// Reads a raw recording of bits (8: unsigned, 16: signed little-endian) mono at rate.
-HeardSound analyseRecording(const std::string& path, int bits, int rate);
+// Reads a raw recording of bits mono at rate, in the device's samples: 8-bit signed or
+// unsigned, 16-bit signed little-endian.
+HeardSound analyseRecording(const std::string& path, int bits, int rate,
+                            bool samplesSigned = true);
 
 }  // namespace enginetest
