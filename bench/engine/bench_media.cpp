@@ -16,9 +16,12 @@ extern "C" {
 #include <iterator>
 #include <sstream>
 
+#include "h264/annexb.h"
+
 namespace enginebench {
 
-std::vector<Unit> encode(int width, int height, int frames, int gop, const std::string& preset) {
+std::vector<Unit> encode(int width, int height, int frames, int gop, const std::string& preset,
+                         int bframes) {
     char folder[] = "/tmp/bench_engine_XXXXXX";
     if (mkdtemp(folder) == nullptr)
         std::exit(2);
@@ -26,7 +29,7 @@ std::vector<Unit> encode(int width, int height, int frames, int gop, const std::
     std::ostringstream cmd;
     cmd << "ffmpeg -hide_banner -loglevel error -nostdin -y -f lavfi -i testsrc2=size=" << width
         << "x" << height << ":rate=25 -frames:v " << frames << " -c:v libx264 -preset " << preset
-        << " -pix_fmt yuv420p -bf 0 -g " << gop
+        << " -pix_fmt yuv420p -bf " << bframes << " -g " << gop
         << " -x264-params repeat-headers=1:scenecut=0 -f h264 " << out;
     if (std::system(cmd.str().c_str()) != 0) {
         std::fprintf(stderr, "ffmpeg failed\n");
@@ -37,34 +40,13 @@ std::vector<Unit> encode(int width, int height, int frames, int gop, const std::
     std::remove(out.c_str());
     rmdir(folder);
     std::vector<Unit> units;
-    std::vector<std::pair<size_t, size_t>> nals;
-    for (size_t i = 0; i + 3 <= s.size(); ++i) {
-        if (s[i] == 0 && s[i + 1] == 0 && s[i + 2] == 1) {
-            nals.push_back({(i > 0 && s[i - 1] == 0) ? i - 1 : i, i + 3});
-            i += 2;
-        }
-    }
-    Unit cur;
-    size_t start = 0;
-    bool open = false;
-    for (size_t n = 0; n < nals.size(); ++n) {
-        const size_t end = n + 1 < nals.size() ? nals[n + 1].first : s.size();
-        const uint8_t type = s[nals[n].second] & 0x1F;
-        if (!open) {
-            start = nals[n].first;
-            cur = {};
-            cur.startsWithSps =
-                type == 7 && s[start] == 0 && s[start + 1] == 0 && s[start + 2] == 0;
-            open = true;
-        }
-        if (type == 5)
-            cur.key = true;
-        if (type == 1 || type == 5) {
-            cur.bytes.assign(s.begin() + static_cast<long>(start),
-                             s.begin() + static_cast<long>(end));
-            units.push_back(cur);
-            open = false;
-        }
+    for (std::span<const uint8_t> unit : h264::splitAccessUnits(s)) {
+        Unit u;
+        u.bytes.assign(unit.begin(), unit.end());
+        u.key = h264::isKeyAccessUnit(unit);
+        u.startsWithSps = unit.size() > 4 && unit[0] == 0 && unit[1] == 0 && unit[2] == 0 &&
+                          unit[3] == 1 && h264::nalType(unit.subspan(4)) == h264::kNalSps;
+        units.push_back(std::move(u));
     }
     return units;
 }
@@ -95,7 +77,6 @@ DirectDecoder::DirectDecoder() : impl_(std::make_unique<Impl>()) {
     const AVCodec* codec = avcodec_find_decoder(AV_CODEC_ID_H264);
     impl_->ctx = avcodec_alloc_context3(codec);
     impl_->ctx->thread_count = 1;
-    impl_->ctx->flags |= AV_CODEC_FLAG_LOW_DELAY;
     avcodec_open2(impl_->ctx, codec, nullptr);
     impl_->pkt = av_packet_alloc();
     impl_->frame = av_frame_alloc();
@@ -107,16 +88,27 @@ DirectDecoder::~DirectDecoder() {
     avcodec_free_context(&impl_->ctx);
 }
 
-bool DirectDecoder::decode(const std::vector<uint8_t>& au) {
+int DirectDecoder::decode(const std::vector<uint8_t>& au) {
     av_new_packet(impl_->pkt, static_cast<int>(au.size()));
     std::memcpy(impl_->pkt->data, au.data(), au.size());
     avcodec_send_packet(impl_->ctx, impl_->pkt);
     av_packet_unref(impl_->pkt);
-    bool got = false;
+    int got = 0;
     while (avcodec_receive_frame(impl_->ctx, impl_->frame) == 0) {
-        got = true;
+        ++got;
         av_frame_unref(impl_->frame);
     }
+    return got;
+}
+
+int DirectDecoder::flush() {
+    avcodec_send_packet(impl_->ctx, nullptr);
+    int got = 0;
+    while (avcodec_receive_frame(impl_->ctx, impl_->frame) == 0) {
+        ++got;
+        av_frame_unref(impl_->frame);
+    }
+    avcodec_flush_buffers(impl_->ctx);
     return got;
 }
 

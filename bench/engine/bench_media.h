@@ -15,22 +15,27 @@ struct Unit {
     bool startsWithSps = false;
 };
 
-// width x height test pattern at 25 fps, key frame every gop frames, no B frames,
-// parameter sets before each key frame. Exits the program when ffmpeg fails.
-std::vector<Unit> encode(int width, int height, int frames, int gop, const std::string& preset);
+// width x height test pattern at 25 fps, key frame every gop frames, bframes B-frames
+// between the reference pictures (x264's own choice of where), parameter sets before each
+// key frame. Exits the program when ffmpeg fails.
+std::vector<Unit> encode(int width, int height, int frames, int gop, const std::string& preset,
+                         int bframes = 0);
 
 // A frame record (40-byte header + payload) for unit i: sequence i + 1, stamp 40 i.
 std::vector<uint8_t> record(const Unit& u, uint32_t index, uint32_t stampBase = 0);
 
-// libavcodec's H.264 decoder set up as the engine's decoder is (one thread, low delay).
+// libavcodec's H.264 decoder set up as the engine's decoder is (one thread, reordering as
+// the stream announces).
 class DirectDecoder {
   public:
     DirectDecoder();
     ~DirectDecoder();
     DirectDecoder(const DirectDecoder&) = delete;
     DirectDecoder& operator=(const DirectDecoder&) = delete;
-    // True when a picture came out.
-    bool decode(const std::vector<uint8_t>& au);
+    // The pictures that came out (0 while a B-frame stream holds them back).
+    int decode(const std::vector<uint8_t>& au);
+    // The end of the stream: the pictures still held.
+    int flush();
 
   private:
     struct Impl;

@@ -9,10 +9,10 @@
 #include <vector>
 
 #include "end_message.h"
-#include "h264/annexb.h"
 #include "file_audio.h"
 #include "file_pacing.h"
 #include "format_handles.h"
+#include "h264/annexb.h"
 
 namespace zelplay {
 
@@ -43,8 +43,8 @@ int64_t nowMs() {
 // Where an AVI seek may land: a frame with an IDR picture or a sequence parameter set,
 // wherever a delimiter or SEI puts it.
 bool isKeyFrame(const std::vector<uint8_t>& frame, long size) {
-    return size > 0 && h264::isKeyAccessUnit(std::span<const uint8_t>(
-                           frame.data(), static_cast<size_t>(size)));
+    return size > 0 &&
+           h264::isKeyAccessUnit(std::span<const uint8_t>(frame.data(), static_cast<size_t>(size)));
 }
 
 // How long a writer of sound goes on finding the output full before the sound is dropped:
@@ -258,6 +258,15 @@ void flushHeld(Session& s, Link& link, int64_t frameMs, int64_t defaultMs) {
     }
 }
 
+// At the end of the file: the pictures the decoder still holds come out. True when play
+// goes on after all, for a seek asked meanwhile.
+bool playsOnAfterEnd(Session& s, Link& link, int64_t frameMs, int64_t defaultMs) {
+    if (!link.run.load())
+        return false;
+    flushHeld(s, link, frameMs, defaultMs);
+    return link.run.load() && s.videoSeekMs.load() != 0;
+}
+
 // A seek landed: what the decoder holds belongs to the place before the jump, and the
 // sound follows the pictures to where they landed.
 void landed(Session& s, Link& link, uint32_t positionMs) {
@@ -278,12 +287,9 @@ void playRecordVideo(Session& s, Link& link) {
     int32_t lastFrameMs = static_cast<int32_t>(defaultMs);
     for (;;) {
         if (!link.run.load() || position >= s.durationMs.load()) {
-            if (link.run.load())
-                flushHeld(s, link, lastFrameMs, defaultMs);
-            if (s.videoSeekMs.load() != 0 && link.run.load())
-                position = 0;  // a seek during the last pictures: play on from there
-            else
+            if (!playsOnAfterEnd(s, link, lastFrameMs, defaultMs))
                 break;
+            position = 0;
         }
         uint32_t stamp = 0;
         int32_t frameMs = 0;
@@ -353,19 +359,16 @@ void playAviVideo(Session& s, Link& link) {
     uint32_t position = 0;
     for (;;) {
         if (!link.run.load() || position >= s.durationMs.load()) {
-            if (link.run.load())
-                flushHeld(s, link, frameMs, defaultMs);
-            if (s.videoSeekMs.load() != 0 && link.run.load())
-                position = 0;  // a seek during the last pictures: play on from there
-            else
+            if (!playsOnAfterEnd(s, link, frameMs, defaultMs))
                 break;
+            position = 0;
         }
         long shownIndex = index;
         long size = 0;
         if (const uint32_t seek = s.videoSeekMs.exchange(0); seek != 0) {
-            long at = seek == 1
-                          ? 0
-                          : indexAtMs(static_cast<double>(seek) + s.facts.startTime, duration, total);
+            long at = seek == 1 ? 0
+                                : indexAtMs(static_cast<double>(seek) + s.facts.startTime, duration,
+                                            total);
             do {
                 shownIndex = at;
                 size = readAviFrame(h, at++, frame);
@@ -769,9 +772,9 @@ SeekResult FilePlayer::seek(float position) {
     if (videoThreadOf == s.get())
         return SeekResult::Asked;  // from a callback on the video thread: it answers later
     std::unique_lock l(s->seekLock);
-    const bool answered = s->seekAnswer.wait_for(
-        l, std::chrono::milliseconds(kSeekAnswerMs),
-        [&] { return s->seeksAnswered >= ticket || s->videoEnded; });
+    const bool answered = s->seekAnswer.wait_for(l, std::chrono::milliseconds(kSeekAnswerMs), [&] {
+        return s->seeksAnswered >= ticket || s->videoEnded;
+    });
     if (!answered)
         return SeekResult::Asked;  // a long search: it goes on, and play follows it
     if (s->seeksAnswered < ticket)

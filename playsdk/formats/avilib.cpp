@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "le_bytes.h"
+#include "library_log.h"
 #include "zelplay/avilib.h"
 
 namespace {
@@ -255,7 +256,7 @@ bool parseStreamList(avi_reader_t* h, const uint8_t* p, uint32_t size, int strea
         }
     } else if (isTag(strh, "auds")) {
         if (h->tracks.size() >= AVI_MAX_AUDIO_TRACKS) {
-            fprintf(stderr, "error - only %d audio tracks supported\n", AVI_MAX_AUDIO_TRACKS);
+            zelplay::logLine("error - only %d audio tracks supported", AVI_MAX_AUDIO_TRACKS);
             return false;
         }
         AudioTrack t;
@@ -272,7 +273,7 @@ bool parseStreamList(avi_reader_t* h, const uint8_t* p, uint32_t size, int strea
         }
         h->tracks.push_back(std::move(t));
     } else if (isTag(strh, "iavs")) {
-        fprintf(stderr, "AVILIB: error - DV AVI Type 1 no supported\n");
+        zelplay::logLine("AVILIB: error - DV AVI Type 1 no supported");
         return false;
     }
     return true;
@@ -389,7 +390,7 @@ bool readStandardIndexes(avi_reader_t* h, const SuperIndex& super, AudioTrack* t
         uint32_t chunkSize = loadU32(head + 4);
         previousEnd = chunkPos + 8 + static_cast<int64_t>(std::max<uint32_t>(chunkSize, 24));
         if (head[10] != 0) {
-            fprintf(stderr, "Invalid Header, bIndexSubType != 0\n");
+            zelplay::logLine("Invalid Header, bIndexSubType != 0");
             continue;
         }
         if (head[11] != kIndexOfChunks || chunkSize < 24) {
@@ -480,7 +481,6 @@ bool buildFromIdx1(avi_reader_t* h) {
 }
 
 void rebuildByScan(avi_reader_t* h) {
-    fprintf(stderr, "[avilib] Reconstructing index...");
     for (const MoviRange& range : h->movi) {
         int64_t pos = range.start + 4;
         while (pos + 8 <= range.end) {
@@ -509,8 +509,10 @@ void rebuildByScan(avi_reader_t* h) {
     }
     int64_t audioBytes = h->tracks.empty() ? 0 : h->tracks.front().totalBytes;
     long audioChunks = h->tracks.empty() ? 0 : static_cast<long>(h->tracks.front().chunks.size());
-    fprintf(stderr, "done. nvi=%ld nai=%ld tot=%ld\n", static_cast<long>(h->videoIndex.size()),
-            audioChunks, static_cast<long>(audioBytes));
+    // The announcement and its close make one line of the log.
+    zelplay::logLine("[avilib] Reconstructing index...done. nvi=%ld nai=%ld tot=%ld",
+                     static_cast<long>(h->videoIndex.size()), audioChunks,
+                     static_cast<long>(audioBytes));
     h->rebuilt = true;
 }
 
@@ -858,8 +860,8 @@ long avi_reader_read_audio(avi_reader_t* h, uint8_t* buffer, long bytes) {
         long todo = static_cast<long>(std::min<int64_t>(left, bytes - done));
         int64_t position = c.position + t->byteOffset;
         if (!readAt(h, position, buffer + done, static_cast<size_t>(todo))) {
-            fprintf(stderr, "XXX pos = %lld, ret = %lld, todo = %ld\n",
-                    static_cast<long long>(position), 0LL, todo);
+            zelplay::logLine("XXX pos = %lld, ret = %lld, todo = %ld",
+                             static_cast<long long>(position), 0LL, todo);
             return fail(AVI_ERR_READ);
         }
         t->byteOffset += todo;

@@ -1,5 +1,7 @@
 #include "h264_nal.h"
 
+#include "h264/annexb.h"
+
 #include <algorithm>
 
 namespace ifvtool {
@@ -22,33 +24,7 @@ void appendAnnexB(Bytes& out, std::span<const uint8_t> nal) {
 }  // namespace
 
 std::vector<std::span<const uint8_t>> splitAnnexB(std::span<const uint8_t> au) {
-    std::vector<std::span<const uint8_t>> units;
-    size_t n = au.size();
-    size_t i = 0;
-    // Find the first start code.
-    auto startCodeAt = [&](size_t k) {
-        return k + 3 <= n && au[k] == 0 && au[k + 1] == 0 && au[k + 2] == 1;
-    };
-    while (i < n && !startCodeAt(i)) {
-        ++i;
-    }
-    while (i < n) {
-        size_t begin = i + 3;
-        size_t k = begin;
-        while (k < n && !startCodeAt(k)) {
-            ++k;
-        }
-        size_t end = k;
-        // Zero bytes in front of the next start code belong to it (a 4-byte start code).
-        while (k < n && end > begin && au[end - 1] == 0) {
-            --end;
-        }
-        if (end > begin) {
-            units.push_back(au.subspan(begin, end - begin));
-        }
-        i = k;
-    }
-    return units;
+    return h264::splitAnnexB(au);
 }
 
 std::optional<std::vector<std::span<const uint8_t>>> splitLengthPrefixed(

@@ -8,6 +8,9 @@
  * and the buffers: a damaged file gives an error or a shorter index. Index entries whose data
  * lies beyond the end of the file are kept; reading such a frame or chunk fails with code 3.
  *
+ * What the reader has to say (an index rebuilt, a short read) goes to the library's log:
+ * standard error, the file named by ZELPLAY_LOG, or nowhere when ZELPLAY_LOG is "off".
+ *
  * Failures return -1 (or NULL) and set the process-wide error code read with
  * avi_reader_errno(); a successful open sets it to 0. A handle is used by one thread at a
  * time; different handles may be used on different threads.

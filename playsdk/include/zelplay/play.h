@@ -22,14 +22,35 @@
  * calls into it is safe (that call either completes on the port or finds no port).
  *
  * Callbacks run on library threads (the caller's own thread for real-time input) while the
- * port's decoding is held up for them. A callback may call every export on its own port
- * except ZelPlay_Stop, ZelPlay_Close, ZelPlay_SetPlayMode, ZelPlay_OpenStream,
- * ZelPlay_OpenFile, ZelPlay_OpenFileEx, ZelPlay_FreePort and the input calls
- * (ZelPlay_InputVideoData, ZelPlay_InputAudioData), which wait for the decoding in progress
- * and so for the callback itself. Once ZelPlay_SetDecCallBack or ZelPlay_RigisterSEICallBack
- * has returned, the callback it replaced or cleared is no longer running and is not called
- * again (a callback that clears itself returns from the clearing call at once). The buffers
- * a callback receives are valid only during the call.
+ * port's decoding is held up for them. What a callback (decode, SEI or draw) may call on its
+ * own port:
+ *   - every export except ZelPlay_Stop, ZelPlay_Close, ZelPlay_SetPlayMode,
+ *     ZelPlay_OpenStream, ZelPlay_OpenFile, ZelPlay_OpenFileEx, ZelPlay_FreePort and the
+ *     input calls (ZelPlay_InputVideoData, ZelPlay_InputAudioData), which wait for the
+ *     decoding in progress and so for the callback itself;
+ *   - those it may call also while another thread stops, closes, frees or re-modes the
+ *     port: none of them deadlocks, since those calls wait for the library's threads only
+ *     after letting go of what a callback's call needs. The other thread's call then ends
+ *     first or last: a ZelPlay_Play that comes after a stop starts play again;
+ *   - a callback that replaces another kind of callback (ZelPlay_RigisterDrawFun from a
+ *     decode callback, ZelPlay_SetDecCallBack from the draw callback) waits for a call of
+ *     that one in progress, so two callbacks must not replace each other at the same time;
+ *   - ZelPlay_SetPlayPos from a callback on the file video thread (decode or SEI) returns
+ *     at once, before the seek has found its key frame.
+ * Once ZelPlay_SetDecCallBack or ZelPlay_RigisterSEICallBack has returned, the callback it
+ * replaced or cleared is no longer running and is not called again (a callback that clears
+ * itself returns from the clearing call at once). The buffers a callback receives are valid
+ * only during the call.
+ *
+ * H.264 is decoded as encoders write it: B-frames, delimiters, SEI, several slices a picture,
+ * parameter sets repeated or changed, a new picture size. The decode callback receives every
+ * picture once, in display order. With B-frames a picture comes out a few frames after the
+ * frame that carried it: a frame whose picture is held back for reordering is no failure
+ * (the input call returns 1), and at the end of a stream (ZelPlay_Stop, ZelPlay_Close,
+ * ZelPlay_SetPlayMode, ZelPlay_FreePort) or of a file the pictures still held come out before
+ * play ends. Each picture is reported with the smallest time stamp of the frames fed that
+ * has not been reported yet: the picture's own presentation time when frames are stamped
+ * so, or its place in the rising clock of frames stamped in decoding order (records, AVI).
  */
 #ifndef ZELPLAY_PLAY_H
 #define ZELPLAY_PLAY_H
@@ -52,16 +73,18 @@ typedef intptr_t ZELPLAY_USER;
 
 /* Error codes (ZelPlay_GetLastError). */
 #define ZELPLAY_ERR_NONE 0
-#define ZELPLAY_ERR_ARGUMENT 1         /* missing pointer, value out of range, bad frame size */
-#define ZELPLAY_ERR_MODE 2             /* not available in the port's play mode */
-#define ZELPLAY_ERR_FILE_OPEN 3        /* the file cannot be opened */
-#define ZELPLAY_ERR_NO_VIDEO 4         /* the file holds no video frames */
-#define ZELPLAY_ERR_NOT_OPEN 5         /* nothing is open on the port */
-#define ZELPLAY_ERR_NOT_PLAYING 6      /* the port is not playing */
-#define ZELPLAY_ERR_RENDERER 7         /* the renderer cannot be set up for the window */
-#define ZELPLAY_ERR_DECODER 8          /* the decoder cannot be set up */
-#define ZELPLAY_ERR_SOUND_FORMAT 9     /* the sound output refuses the format */
-#define ZELPLAY_ERR_VIDEO_DECODE 10    /* video frame not decoded (or dropped for a gap) */
+#define ZELPLAY_ERR_ARGUMENT 1     /* missing pointer, value out of range, bad frame size */
+#define ZELPLAY_ERR_MODE 2         /* not available in the port's play mode */
+#define ZELPLAY_ERR_FILE_OPEN 3    /* the file cannot be opened */
+#define ZELPLAY_ERR_NO_VIDEO 4     /* the file holds no video frames */
+#define ZELPLAY_ERR_NOT_OPEN 5     /* nothing is open on the port */
+#define ZELPLAY_ERR_NOT_PLAYING 6  /* the port is not playing */
+#define ZELPLAY_ERR_RENDERER 7     /* the renderer cannot be set up for the window */
+#define ZELPLAY_ERR_DECODER 8      /* the decoder cannot be set up */
+#define ZELPLAY_ERR_SOUND_FORMAT 9 /* the sound output refuses the format */
+#define ZELPLAY_ERR_VIDEO_DECODE                                                             \
+    10                                 /* video frame not decoded (or dropped for a gap), or \
+                                          no key frame to seek to */
 #define ZELPLAY_ERR_AUDIO_DECODE 11    /* audio frame not decoded */
 #define ZELPLAY_ERR_NO_POSITION 12     /* file play is not running */
 #define ZELPLAY_ERR_SNAPSHOT_FOLDER 13 /* the snapshot folder cannot be created */
@@ -164,18 +187,25 @@ ZELPLAY_API int32_t ZelPlay_Close(ZELPLAY_PORT port);
  * draws into it) and hands every other error to the handler installed before it; a
  * handler installed later should do the same. */
 ZELPLAY_API int32_t ZelPlay_Play(ZELPLAY_PORT port, uintptr_t window);
-/* Stops play; the window is cleared (black, then its owner gets an Expose to repaint). */
+/* Stops play; the window is cleared (black, then its owner gets an Expose to repaint). In the
+ * stream modes the pictures the decoder still holds go to the decode callback first, on the
+ * calling thread. */
 ZELPLAY_API int32_t ZelPlay_Stop(ZELPLAY_PORT port);
 
 /* Sound. Every port decodes its audio; one port of the process, the sound port, is heard.
  * ZelPlay_PlaySound silences the sound port, then makes this port the sound port, opening
- * its sound output for bitsPerSample (8: unsigned, 16: signed) mono at sampleRate unless it
- * runs already in a format of its own audio; a format the output refuses stores
- * ZELPLAY_ERR_SOUND_FORMAT and leaves no port heard. ZelPlay_StopSound silences the sound
- * port at once and always returns 1. The volume, 0..65535 (the low 16 bits of the
- * argument), scales what the port plays by trunc(volume / 65535 * 100) per cent.
- * Audio input waits while the sound port's output holds 30 buffers not yet played, so a
- * caller that feeds faster than real time is held to the pace of the sound. */
+ * its sound output for bitsPerSample (8 or 16) mono at sampleRate unless it runs already in a
+ * format of its own audio; a format the output refuses stores ZELPLAY_ERR_SOUND_FORMAT and
+ * leaves no port heard. Samples are played signed, as DecAudioFrame hands them on (it makes
+ * raw unsigned 8-bit PCM signed), so 8-bit sound is heard as it was recorded.
+ * ZelPlay_StopSound silences the sound port at once and always returns 1. The volume,
+ * 0..65535 (the low 16 bits of the argument), scales what the port plays by
+ * trunc(volume / 65535 * 100) per cent.
+ * Real-time audio input waits (up to 3 s, never while pictures wait for it) while the sound
+ * port's output holds 30 buffers not yet played, so a caller that feeds faster than real
+ * time is held to the pace of the sound. Buffered play never waits for the sound: what a
+ * stalled output cannot take is dropped. File play waits for it on its audio thread, and
+ * its pictures go on. */
 ZELPLAY_API int32_t ZelPlay_PlaySound(ZELPLAY_PORT port, int32_t bitsPerSample, int32_t sampleRate);
 ZELPLAY_API int32_t ZelPlay_StopSound(void);
 ZELPLAY_API int32_t ZelPlay_SetVolume(ZELPLAY_PORT port, uint32_t volume);
@@ -208,7 +238,15 @@ ZELPLAY_API int32_t ZelPlay_GetJPGWithTag(ZELPLAY_PORT port, const char* path, i
 
 /* File play (mode 2). ZelPlay_OpenFile takes a record (".ifv", at offset 0) or an AVI file
  * (".avi"); ZelPlay_OpenFileEx a record at a byte offset of its file, played from startTime
- * (seconds since 1970) when that lies inside the record. Positions are 0..1 of the file. */
+ * (seconds since 1970) when that lies inside the record. Positions are 0..1 of the file.
+ * An AVI file plays at the rate its header declares; an empty chunk (a dropped frame, as
+ * FFmpeg's muxer writes between the pictures of a B-frame stream) is a frame's time without
+ * a picture.
+ * ZelPlay_SetPlayPos waits (up to 3 s) for play to find a key frame at the position: in an
+ * AVI file the first frame from there on that holds an IDR picture or a sequence parameter
+ * set, wherever a delimiter or SEI puts them; in a record the key frame its index gives. When
+ * there is none, it returns 0 with ZELPLAY_ERR_VIDEO_DECODE and play goes on where it was.
+ * While paused, the picture it lands on is shown and play stays paused. */
 ZELPLAY_API int32_t ZelPlay_OpenFile(ZELPLAY_PORT port, const char* path);
 ZELPLAY_API int32_t ZelPlay_OpenFileEx(ZELPLAY_PORT port, const char* path, uint32_t baseOffset,
                                        uint32_t startTime);

@@ -4,6 +4,7 @@
 #include <fstream>
 #include <iterator>
 
+#include "h264/annexb.h"
 #include "support/process.h"
 
 namespace enginetest {
@@ -52,38 +53,17 @@ std::vector<AccessUnit> makeH264(const std::string& folder, int width, int heigh
 }
 
 std::vector<AccessUnit> splitAccessUnits(const std::vector<uint8_t>& s) {
-    // NAL start positions (after the start code) and the start code positions.
-    std::vector<std::pair<size_t, size_t>> nals;  // (start code position, NAL position)
-    for (size_t i = 0; i + 3 <= s.size(); ++i) {
-        if (s[i] == 0 && s[i + 1] == 0 && s[i + 2] == 1) {
-            size_t sc = (i > 0 && s[i - 1] == 0) ? i - 1 : i;
-            nals.push_back({sc, i + 3});
-            i += 2;
-        }
-    }
     std::vector<AccessUnit> units;
-    AccessUnit current;
-    size_t auStart = 0;
-    bool open = false;
-    for (size_t n = 0; n < nals.size(); ++n) {
-        const size_t end = n + 1 < nals.size() ? nals[n + 1].first : s.size();
-        const uint8_t type = s[nals[n].second] & 0x1F;
-        if (!open) {
-            auStart = nals[n].first;
-            current = {};
-            current.startsWithSps = type == 7 && auStart + 4 <= s.size() && s[auStart] == 0 &&
-                                    s[auStart + 1] == 0 && s[auStart + 2] == 0 &&
-                                    s[auStart + 3] == 1;
-            open = true;
-        }
-        if (type == 5)
-            current.key = true;
-        if (type == 1 || type == 5) {
-            current.bytes.assign(s.begin() + static_cast<long>(auStart),
-                                 s.begin() + static_cast<long>(end));
-            units.push_back(current);
-            open = false;
-        }
+    for (std::span<const uint8_t> unit : h264::splitAccessUnits(s)) {
+        AccessUnit au;
+        au.bytes.assign(unit.begin(), unit.end());
+        h264::forEachNal(unit, [&](std::span<const uint8_t> nal) {
+            au.key = au.key || h264::nalType(nal) == h264::kNalIdr;
+            return true;
+        });
+        au.startsWithSps = unit.size() > 4 && unit[0] == 0 && unit[1] == 0 && unit[2] == 0 &&
+                           unit[3] == 1 && h264::nalType(unit.subspan(4)) == h264::kNalSps;
+        units.push_back(std::move(au));
     }
     return units;
 }

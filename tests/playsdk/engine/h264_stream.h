@@ -20,7 +20,7 @@ std::vector<AccessUnit> makeH264(const std::string& folder, int width, int heigh
                                  int gop, const std::string& extra = {},
                                  const std::string& source = "testsrc2");
 
-// Splits an Annex B stream into access units (one slice per picture).
+// Splits an Annex B stream into access units.
 std::vector<AccessUnit> splitAccessUnits(const std::vector<uint8_t>& stream);
 
 struct RecordFields {

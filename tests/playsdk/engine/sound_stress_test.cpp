@@ -8,6 +8,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
+#include <memory>
 #include <mutex>
 #include <random>
 #include <thread>
@@ -17,6 +18,8 @@
 #include "h264_stream.h"
 #include "port_table.h"
 #include "sound_output.h"
+#include "support/media.h"
+#include "support/wait.h"
 #include "zelplay.h"
 
 using Clock = std::chrono::steady_clock;
@@ -148,4 +151,131 @@ TEST(SoundStress, FeedingSwitchingVolumeAndFreeingAtOnce) {
     EXPECT_EQ(zelplay::sdlSoundDevicesOpen(), 0);
     EXPECT_EQ(ZelPlay_StopSound(), 1);
     zelplay::setSoundOutputFactory(nullptr);
+}
+
+namespace {
+
+// A sound device that stopped taking data: open, started, and always full.
+class StalledOutput final : public zelplay::SoundOutput {
+  public:
+    int create() override { return 0; }
+    int setFormat(int, int) override { return 0; }
+    int start() override { return 0; }
+    int setAudible(bool) override { return 0; }
+    int writePcm(const uint8_t*, size_t) override {
+        ++writes;
+        return zelplay::kSoundFull;
+    }
+    uint32_t msUntilRoom() override { return 500; }
+    int setVolume(unsigned) override { return 0; }
+    int stop() override { return 0; }
+    void destroy() override {}
+    zelplay::SoundOutputState state() override { return {}; }
+    static std::atomic<int> writes;
+};
+std::atomic<int> StalledOutput::writes{0};
+
+class StalledSound : public testing::Test {
+  protected:
+    void SetUp() override {
+        StalledOutput::writes = 0;
+        zelplay::setSoundOutputFactory([]() -> std::unique_ptr<zelplay::SoundOutput> {
+            return std::make_unique<StalledOutput>();
+        });
+    }
+    void TearDown() override {
+        ZelPlay_StopSound();
+        zelplay::setSoundOutputFactory(nullptr);
+    }
+};
+
+// Counts a port's decoded pictures and audio frames.
+struct Counts {
+    std::atomic<int> pictures{0};
+    std::atomic<int> audio{0};
+    static void callback(ZELPLAY_PORT, const uint8_t*, int32_t, const ZELPLAY_FRAME_INFO* info,
+                         ZELPLAY_USER user) {
+        auto* c = reinterpret_cast<Counts*>(user);
+        ++(info->type == ZELPLAY_FRAME_TYPE_YV12 ? c->pictures : c->audio);
+    }
+    ZELPLAY_USER user() { return reinterpret_cast<ZELPLAY_USER>(this); }
+};
+
+std::vector<std::vector<uint8_t>> videoRecords(int frames) {
+    testsupport::TempDir dir;
+    std::vector<std::vector<uint8_t>> records;
+    const auto units = enginetest::makeH264(dir.path().string(), 176, 144, frames, 25);
+    for (uint32_t i = 0; i < units.size(); ++i)
+        records.push_back(enginetest::recordForUnit(units[i], i));
+    return records;
+}
+
+}  // namespace
+
+TEST_F(StalledSound, RealTimeAudioWaitingForTheDeviceNeverHoldsUpThePictures) {
+    const auto video = videoRecords(50);
+    ASSERT_EQ(video.size(), 50u);
+    const Port p = makePort(ZELPLAY_MODE_REALTIME);
+    Counts counts;
+    ASSERT_EQ(ZelPlay_SetDecCallBack(p.handle, Counts::callback, counts.user()), 1);
+    ASSERT_EQ(ZelPlay_PlaySound(p.handle, 16, 8000), 1);
+    // Each audio input waits up to three seconds for room that never comes.
+    constexpr int kAudioFrames = 8;
+    std::atomic<int> audioDone{0};
+    std::thread audio([&] {
+        enginetest::ToneFrames tone(AudioKind::Alaw, 440);
+        for (int i = 0; i < kAudioFrames; ++i) {
+            const auto r = tone.nextRecord();
+            ZelPlay_InputAudioData(p.handle, r.data(), static_cast<uint32_t>(r.size()));
+            ++audioDone;
+        }
+    });
+    ASSERT_TRUE(testsupport::waitFor([&] { return StalledOutput::writes.load() > 0; }, 20000));
+    for (const auto& r : video)
+        ASSERT_EQ(ZelPlay_InputVideoData(p.handle, r.data(), static_cast<uint32_t>(r.size())), 1);
+    // Every picture went through while the sound was still waiting for its first frames.
+    EXPECT_EQ(counts.pictures.load(), 50);
+    EXPECT_LT(audioDone.load(), kAudioFrames);
+    ASSERT_EQ(ZelPlay_StopSound(), 1);  // a writer waiting for room gives up at once
+    audio.join();
+    ZelPlay_FreePort(p.handle);
+}
+
+TEST_F(StalledSound, BufferedPortsPlayOnWhileTheHeardPortsDeviceTakesNothing) {
+    const auto video = videoRecords(50);
+    ASSERT_EQ(video.size(), 50u);
+    // The heard port: six seconds of sound queued with its pictures, at normal speed.
+    const Port heard = makePort(ZELPLAY_MODE_BUFFERED);
+    const Port other = makePort(ZELPLAY_MODE_BUFFERED);
+    Counts heardCounts, otherCounts;
+    ASSERT_EQ(ZelPlay_SetDecCallBack(heard.handle, Counts::callback, heardCounts.user()), 1);
+    ASSERT_EQ(ZelPlay_SetDecCallBack(other.handle, Counts::callback, otherCounts.user()), 1);
+    ASSERT_EQ(ZelPlay_PlaySound(heard.handle, 16, 8000), 1);
+    constexpr int kAudioFrames = 150;
+    enginetest::ToneFrames tone(AudioKind::Alaw, 440);
+    ASSERT_EQ(ZelPlay_InputVideoData(heard.handle, video[0].data(),
+                                     static_cast<uint32_t>(video[0].size())),
+              1);
+    for (int i = 0; i < kAudioFrames; ++i) {
+        const auto r = tone.nextRecord();
+        ASSERT_EQ(ZelPlay_InputVideoData(heard.handle, r.data(), static_cast<uint32_t>(r.size())),
+                  1);
+    }
+    auto last = enginetest::makeRecord({0x62, 25, 2, 1000 + 40 * kAudioFrames, 0}, {0, 0, 1, 9});
+    ASSERT_EQ(ZelPlay_InputVideoData(heard.handle, last.data(), static_cast<uint32_t>(last.size())),
+              1);
+    // The other port, fast: its pictures need the scheduler while the heard port's sound is
+    // due frame by frame.
+    for (int i = 0; i < 4; ++i)
+        ASSERT_EQ(ZelPlay_Fast(other.handle), 1);
+    for (const auto& r : video)
+        ASSERT_EQ(ZelPlay_InputVideoData(other.handle, r.data(), static_cast<uint32_t>(r.size())),
+                  1);
+    ASSERT_TRUE(testsupport::waitFor([&] { return heardCounts.audio.load() > 0; }, 20000));
+    ASSERT_TRUE(testsupport::waitFor([&] { return otherCounts.pictures.load() == 50; }, 60000));
+    // A wait for room on the scheduler would have held every port for seconds per frame.
+    EXPECT_LT(heardCounts.audio.load(), kAudioFrames) << "the other port waited for the sound";
+    EXPECT_GT(StalledOutput::writes.load(), 0);
+    ZelPlay_FreePort(heard.handle);
+    ZelPlay_FreePort(other.handle);
 }

@@ -16,9 +16,11 @@
 #include <vector>
 
 #include "audio_frames.h"
+#include "file_media.h"
 #include "h264_stream.h"
 #include "port_table.h"
 #include "sound_output.h"
+#include "support/corpus.h"
 #include "support/media.h"
 #include "zelplay.h"
 
@@ -364,8 +366,7 @@ TEST_P(HeardTone, ComesOutAt440HzWithoutGaps) {
 
     // Read as the device takes its samples: a sample whose sign is taken wrongly is heard
     // near full scale, far louder than the tone.
-    const HeardSound heard =
-        analyseRecording(file, format.bits, format.rate, s.samplesSigned);
+    const HeardSound heard = analyseRecording(file, format.bits, format.rate, s.samplesSigned);
     const size_t fed = static_cast<size_t>(kFrames) * format.samplesPerFrame;
     const double toneRms = 8000.0 / std::sqrt(2.0) / (format.bits == 8 ? 128.0 : 1.0);
     EXPECT_NEAR(heard.rms(heard.first, heard.length), toneRms, toneRms * 0.1);
@@ -570,4 +571,69 @@ TEST_F(HeardSoundTest, SixteenPortsReceivingAudioOpenOneDevice) {
         EXPECT_EQ(soundOf(ports[i]->port).deviceOpen, i == 7) << i;
     ASSERT_EQ(ZelPlay_StopSound(), 1);
     EXPECT_EQ(sdlSoundDevicesOpen(), 0);
+}
+
+namespace {
+
+// A 2 s record whose sound is raw unsigned 8-bit PCM at 8 kHz (a 440 Hz tone of amplitude
+// 32), in frames of 40 ms, as some recorders store it.
+bool writeEightBitRecord(const std::string& folder, const std::string& path) {
+    filetest::RecordSpec spec;
+    spec.seconds = 2;
+    const auto units = filetest::units(folder, spec);
+    custommp4_t* h = custommp4_open(path.c_str(), CUSTOMMP4_MODE_CREATE, 0);
+    if (units.empty() || h == nullptr)
+        return false;
+    constexpr int kFrameBytes = 320;
+    bool ok = custommp4_set_start_time(h, spec.startTime) == 1 &&
+              custommp4_set_video_format(h, spec.width, spec.height, 25.0f, 256000, "H264") == 1 &&
+              custommp4_set_audio_format(h, "PCM ", 8000, 8, 1, kFrameBytes, 40) == 1;
+    std::vector<uint8_t> pcm(kFrameBytes);
+    for (size_t i = 0; ok && i < units.size(); ++i) {
+        const auto& u = units[i];
+        ok = custommp4_write_video_frame(h, u.bytes.data(), static_cast<int>(u.bytes.size()),
+                                         filetest::videoStamp(i), u.startsWithSps ? 3 : 1) == 1;
+        for (int k = 0; k < kFrameBytes; ++k) {
+            const double t = static_cast<double>(i * kFrameBytes + k) / 8000.0;
+            pcm[k] = static_cast<uint8_t>(128 + std::lround(32 * std::sin(2 * M_PI * 440 * t)));
+        }
+        ok = ok &&
+             custommp4_write_audio_frame(h, pcm.data(), kFrameBytes, filetest::videoStamp(i)) == 1;
+    }
+    int error = 0;
+    return custommp4_close_checked(h, &error) == 1 && ok;
+}
+
+}  // namespace
+
+TEST_F(HeardSoundTest, EightBitSoundOfFilesIsHeardAsItWasRecorded) {
+    // An AVI with unsigned 8-bit PCM (FFmpeg's sine, amplitude 16) and a record with raw
+    // 8-bit frames (amplitude 32): heard as the device takes its samples, each keeps its
+    // level; with the sign of every sample flipped it would be heard near full scale.
+    const std::string record = dir_.file("eight.ifv");
+    ASSERT_TRUE(writeEightBitRecord(dir_.path().string(), record));
+    const std::pair<std::string, double> files[] = {
+        {corpus::path(corpus::entry("x264_bf3_pyramid_pcm8.avi")), 16.0}, {record, 32.0}};
+    for (const auto& [path, amplitude] : files) {
+        SCOPED_TRACE(path);
+        const std::string heardFile = recording("file8.raw");
+        ZELPLAY_PORT port = 0;
+        ASSERT_EQ(ZelPlay_GetPort(&port), 1);
+        ASSERT_EQ(ZelPlay_SetPlayMode(port, ZELPLAY_MODE_FILE), 1);
+        ASSERT_EQ(ZelPlay_OpenFile(port, path.c_str()), 1);
+        ASSERT_EQ(ZelPlay_PlaySound(port, 8, 8000), 1);
+        ASSERT_EQ(ZelPlay_Play(port, 0), 1);
+        ASSERT_TRUE(waitFor([&] { return soundOf(port).deviceOpen; }, 10000));
+        const zelplay::SoundOutputState s = soundOf(port);
+        EXPECT_EQ(s.bits, 8);
+        ASSERT_TRUE(waitFor([&] { return ZelPlay_GetFileTime(port) == 0; }, 30000));
+        ASSERT_TRUE(waitFor([&] { return soundOf(port).bytesWaiting == 0; }, 15000));
+        ASSERT_EQ(ZelPlay_StopSound(), 1);
+        ASSERT_EQ(ZelPlay_FreePort(port), 1);
+        const HeardSound heard = analyseRecording(heardFile, 8, 8000, s.samplesSigned);
+        ASSERT_GT(heard.length, 8000u) << "less than a second heard";
+        EXPECT_NEAR(heard.hz, 440.0, 10.0);
+        const double rms = heard.rms(heard.first, heard.length);
+        EXPECT_NEAR(rms, amplitude / std::sqrt(2.0), amplitude * 0.25);
+    }
 }
