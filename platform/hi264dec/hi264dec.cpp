@@ -101,8 +101,7 @@ int32_t Hi264Decoder::handOut(Hi264DecFrame* frame) {
             out->width, out->height, AV_PIX_FMT_YUV420P, SWS_POINT, nullptr, nullptr, nullptr));
         if (!scaler)
             return HI264DEC_ERROR;
-        sws_scale(scaler.get(), pic->data, pic->linesize, 0, pic->height, out->data,
-                  out->linesize);
+        sws_scale(scaler.get(), pic->data, pic->linesize, 0, pic->height, out->data, out->linesize);
         av_frame_unref(pic);
         av_frame_move_ref(pic, out);
     }
@@ -202,6 +201,26 @@ extern "C" int32_t Hi264DecFlush(Hi264DecHandle handle, Hi264DecFrame* frame) {
 
 extern "C" uint64_t Hi264DecPictureTimeStamp(Hi264DecHandle handle) {
     return handle == nullptr ? 0 : handle->shownStamp;
+}
+
+// A kept picture: a reference of its own to the frame's buffers, which libavcodec counts
+// (atomically), so it may go on any thread and outlive the codec.
+struct Hi264DecPicture {
+    FramePtr frame;
+};
+
+extern "C" Hi264DecPicture* Hi264DecKeepPicture(Hi264DecHandle handle) {
+    if (handle == nullptr || handle->shown->data[0] == nullptr)
+        return nullptr;
+    auto kept = std::unique_ptr<Hi264DecPicture>(new (std::nothrow) Hi264DecPicture);
+    if (!kept)
+        return nullptr;
+    kept->frame.reset(av_frame_clone(handle->shown.get()));
+    return kept->frame ? kept.release() : nullptr;
+}
+
+extern "C" void Hi264DecReleasePicture(Hi264DecPicture* picture) {
+    delete picture;
 }
 
 extern "C" void Hi264DecDestroy(Hi264DecHandle handle) {

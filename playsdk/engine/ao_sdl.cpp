@@ -29,6 +29,15 @@ std::mutex& sdlAudioLock() {
 }
 std::atomic<int> devicesOpen{0};
 
+// Starts SDL's audio subsystem (which starts its events too) without SDL's SIGINT and
+// SIGTERM handlers, which would turn the host's signals into SDL events nobody reads: the
+// signals stay the host's. A host that set the hint itself keeps its own choice. Needs
+// sdlAudioLock().
+bool initAudioSubsystem() {
+    SDL_SetHintWithPriority(SDL_HINT_NO_SIGNAL_HANDLERS, "1", SDL_HINT_DEFAULT);
+    return SDL_InitSubSystem(SDL_INIT_AUDIO) == 0;
+}
+
 // SDL keeps data per thread (its error text) for every thread that starts the subsystem or
 // opens or closes a device, and frees it only when told to on that thread. The threads that
 // get here are the callers' and the scheduler's, so those calls run on a short thread of
@@ -191,7 +200,7 @@ class SdlSoundOutput final : public SoundOutput {
         SDL_AudioDeviceID device = 0;
         const bool opened = onSdlThread([&] {
             std::lock_guard sdl(sdlAudioLock());
-            if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0)
+            if (!initAudioSubsystem())
                 return false;
             SDL_AudioSpec obtained{};
             // No changes allowed: SDL converts to whatever the hardware takes.
@@ -295,7 +304,7 @@ int sdlSoundDevicesOpen() {
 bool sdlAudioAvailable() {
     return onSdlThread([] {
         std::lock_guard sdl(sdlAudioLock());
-        if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0)
+        if (!initAudioSubsystem())
             return false;
         SDL_QuitSubSystem(SDL_INIT_AUDIO);
         return true;

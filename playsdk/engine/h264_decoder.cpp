@@ -56,14 +56,14 @@ void copyPlane(uint8_t* dst, const uint8_t* src, size_t bytes, bool cacheCopy) {
     std::memcpy(dst, src, bytes);
 }
 
-// Takes the pictures of a flush and drops them.
+// Takes the pictures of a flush and drops them (kept, so nothing is copied).
 class DiscardingSink final : public PictureSink {
   public:
-    std::vector<uint8_t>& pictureBuffer() override { return scratch_; }
-    void picture(PictureSize, uint32_t) override {}
-
-  private:
-    std::vector<uint8_t> scratch_;
+    bool wantsPacked() override { return false; }
+    std::shared_ptr<PictureBytes> packedBuffer() override {
+        return std::make_shared<PictureBytes>();
+    }
+    void picture(Picture, uint32_t) override {}
 };
 
 }  // namespace
@@ -120,18 +120,47 @@ bool H264Decoder::emitLocked(PictureSink& sink, bool cacheCopy) {
     if (frame_.width > UINT16_MAX || frame_.height > UINT16_MAX)
         return false;
     const uint32_t stamp = stamps_.out(Hi264DecPictureTimeStamp(handle_));
-    const int w = static_cast<int>(frame_.width), h = static_cast<int>(frame_.height);
     // A reordering decoder hands out pictures of earlier units, so a picture of another
     // size is not redecoded: it is the stream's new size, and the decoder follows it.
-    width_ = static_cast<uint16_t>(w);
-    height_ = static_cast<uint16_t>(h);
+    width_ = static_cast<uint16_t>(frame_.width);
+    height_ = static_cast<uint16_t>(frame_.height);
+    Picture picture;
+    if (!sink.wantsPacked())
+        picture = keepLocked();
+    if (picture.empty())
+        picture = packLocked(sink, cacheCopy);
+    sink.picture(std::move(picture), stamp);
+    return true;
+}
 
+Picture H264Decoder::keepLocked() {
+    Hi264DecPicture* kept = Hi264DecKeepPicture(handle_);
+    if (kept == nullptr)
+        return {};
+    Picture p;
+    try {
+        p.owner = std::shared_ptr<Hi264DecPicture>(kept, Hi264DecReleasePicture);
+    } catch (const std::bad_alloc&) {
+        return {};  // the deleter has released it
+    }
+    p.planes[0] = frame_.pY;
+    p.planes[1] = frame_.pV;
+    p.planes[2] = frame_.pU;
+    p.yStride = static_cast<int>(frame_.yStride);
+    p.uvStride = static_cast<int>(frame_.uvStride);
+    p.width = static_cast<int>(frame_.width);
+    p.height = static_cast<int>(frame_.height);
+    return p;
+}
+
+Picture H264Decoder::packLocked(PictureSink& sink, bool cacheCopy) {
+    const int w = static_cast<int>(frame_.width), h = static_cast<int>(frame_.height);
     const size_t cw = static_cast<size_t>(w) / 2, ch = static_cast<size_t>(h) / 2;
     const size_t lumaBytes = static_cast<size_t>(w) * static_cast<size_t>(h);
-    std::vector<uint8_t>& picture = sink.pictureBuffer();
-    if (picture.size() < lumaBytes * 3 / 2)
-        picture.resize(lumaBytes * 3 / 2);
-    uint8_t* out = picture.data();
+    std::shared_ptr<PictureBytes> bytes = sink.packedBuffer();
+    if (bytes->size() < lumaBytes * 3 / 2)
+        bytes->resize(lumaBytes * 3 / 2);
+    uint8_t* out = bytes->data();
     uint8_t* outV = out + lumaBytes;
     uint8_t* outU = outV + lumaBytes / 4;
     // Planes without row padding go over in one piece each.
@@ -150,8 +179,7 @@ bool H264Decoder::emitLocked(PictureSink& sink, bool cacheCopy) {
             std::memcpy(outU + row * cw, frame_.pU + row * frame_.uvStride, cw);
         }
     }
-    sink.picture({w, h}, stamp);
-    return true;
+    return Picture::packed(std::move(bytes), w, h);
 }
 
 // sink null: the held pictures are dropped.
@@ -170,9 +198,8 @@ int H264Decoder::flushLocked(PictureSink* sink, int maxPictures) {
     return pictures;
 }
 
-H264Decoder::Outcome H264Decoder::decode(const uint8_t* payload, size_t length,
-                                         uint8_t frameType, uint32_t stampMs, PictureSink& sink,
-                                         bool cacheCopy) {
+H264Decoder::Outcome H264Decoder::decode(const uint8_t* payload, size_t length, uint8_t frameType,
+                                         uint32_t stampMs, PictureSink& sink, bool cacheCopy) {
     Outcome outcome;
     if (payload == nullptr || length == 0 || length > UINT32_MAX)
         return outcome;
@@ -192,8 +219,7 @@ H264Decoder::Outcome H264Decoder::decode(const uint8_t* payload, size_t length,
         if (handle_ != nullptr) {
             const uint64_t unit = ++unitsFed_;
             stamps_.fed(unit, stampMs, idr);
-            result =
-                Hi264DecAU(handle_, payload, static_cast<uint32_t>(length), unit, &frame_, 0);
+            result = Hi264DecAU(handle_, payload, static_cast<uint32_t>(length), unit, &frame_, 0);
         }
         if (result == HI264DEC_PICTURE) {
             outcome.ok = emitLocked(sink, cacheCopy);

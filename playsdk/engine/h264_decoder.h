@@ -15,11 +15,13 @@
 #include <climits>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <vector>
 
 #include "hi264dec/hi264dec.h"
 #include "picture_stamps.h"
+#include "shared_picture.h"
 #include "sps_reader.h"
 
 namespace zelplay {
@@ -28,11 +30,15 @@ namespace zelplay {
 class PictureSink {
   public:
     virtual ~PictureSink() = default;
-    // A buffer that nobody else holds, for the next picture; the decoder grows it to the
-    // picture's size (Y, then V, then U, tightly packed). May throw std::bad_alloc.
-    virtual std::vector<uint8_t>& pictureBuffer() = 0;
-    // The picture written into the last buffer given, its size and its time stamp.
-    virtual void picture(PictureSize size, uint32_t stampMs) = 0;
+    // Whether the pictures are to be copied packed into buffers of the sink's (to be worked
+    // on, or handed to a caller that takes them packed); otherwise they come as the
+    // decoder's own planes, kept without a copy.
+    virtual bool wantsPacked() = 0;
+    // A buffer that nobody else holds, for the next packed picture; the decoder grows it to
+    // the picture's size. May throw std::bad_alloc.
+    virtual std::shared_ptr<PictureBytes> packedBuffer() = 0;
+    // A picture and its time stamp.
+    virtual void picture(Picture picture, uint32_t stampMs) = 0;
 };
 
 class H264Decoder {
@@ -78,8 +84,11 @@ class H264Decoder {
     // the pictures flushed.
     int recreateLocked(int width, int height, PictureSink* sink);
     int flushLocked(PictureSink* sink, int maxPictures = INT_MAX);
-    // Copies the picture in frame_ to the sink; false when it cannot be described.
+    // Hands the picture in frame_ to the sink; false when it cannot be described.
     bool emitLocked(PictureSink& sink, bool cacheCopy);
+    // The picture in frame_ kept by reference, or packed into a buffer of the sink's.
+    Picture keepLocked();
+    Picture packLocked(PictureSink& sink, bool cacheCopy);
 
     mutable std::mutex decoderLock_;  // guards everything below and every decoder call
     Hi264DecHandle handle_ = nullptr;

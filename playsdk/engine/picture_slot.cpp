@@ -23,15 +23,14 @@ bool PictureSlot::offer(const uint8_t* y, const uint8_t* v, const uint8_t* u, in
         std::lock_guard slot(slotLock_);
         if (full_)
             return false;
-        Picture copy{nullptr, width, height};
-        const size_t luma = copy.lumaBytes(), chroma = copy.chromaBytes();
+        const size_t luma = static_cast<size_t>(width) * static_cast<size_t>(height);
+        const size_t chroma = luma / 4;
         const std::shared_ptr<PictureBytes> bytes = copies_.acquire(luma + 2 * chroma);
         uint8_t* out = bytes->data();
         std::memcpy(out, y, luma);
         std::memcpy(out + luma, v, chroma);
         std::memcpy(out + luma + chroma, u, chroma);
-        copy.buffer = bytes;
-        pending_ = std::move(copy);
+        pending_ = Picture::packed(bytes, width, height);
         full_ = true;
     }
     notify();

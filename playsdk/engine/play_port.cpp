@@ -56,32 +56,41 @@ bool headerSizeMatches(const uint8_t* record, uint32_t size) {
 
 PlayPort::PlayPort(std::unique_ptr<VideoOutput> video, std::unique_ptr<SoundOutput> sound)
     : video_(std::move(video)), sound_(std::move(sound)) {
-    picture_.planes = pictures_.acquire(kInitialPictureBytes);
+    picture_ = Picture::packed(pictures_.acquire(kInitialPictureBytes), kInitialPictureWidth,
+                               kInitialPictureHeight);
 }
 
-// Each picture out of the decoder: a buffer of its own from the port's pool (so that the
-// last picture stays whole, and a snapshot need not wait, while it is decoded), then
-// adjusted, published and shown by publishPicture.
+// Each picture out of the decoder, adjusted, published and shown by publishPicture. A
+// picture is copied packed into a buffer of the port's pool (so that the last picture stays
+// whole, and a snapshot need not wait, while it is decoded) when it is to be adjusted or
+// handed to the decode callback, which takes it packed; a picture that is only shown and kept
+// for snapshots stays in the decoder's own planes, uncopied.
 class PlayPort::Delivery final : public PictureSink {
   public:
     Delivery(PlayPort& port, int32_t frameRate)
-        : port_(port), frameRate_(frameRate), colour_(ColourSettings::unpack(port.colour_.load())) {}
+        : port_(port),
+          frameRate_(frameRate),
+          colour_(ColourSettings::unpack(port.colour_.load())) {}
     // Adjusted pictures are worked on at once, so their copies should stay in the cache.
     bool adjusting() const { return !colour_.lumaNeutral() || !colour_.chromaNeutral(); }
 
-    std::vector<uint8_t>& pictureBuffer() override {
-        planes_ = port_.pictures_.acquire(0);
-        return *planes_;
+    bool wantsPacked() override { return adjusting() || port_.decodeCallback().fn != nullptr; }
+    std::shared_ptr<PictureBytes> packedBuffer() override {
+        buffer_ = port_.pictures_.acquire(0);
+        return buffer_;
     }
-    void picture(PictureSize size, uint32_t stampMs) override {
-        port_.publishPicture(std::move(planes_), size, stampMs, frameRate_, colour_);
+    void picture(Picture picture, uint32_t stampMs) override {
+        const bool ours = buffer_ != nullptr && picture.owner == buffer_;
+        port_.publishPicture(std::move(picture), ours && adjusting() ? buffer_.get() : nullptr,
+                             stampMs, frameRate_, colour_);
+        buffer_.reset();
     }
 
   private:
     PlayPort& port_;
     const int32_t frameRate_;
-    const ColourSettings colour_;  // one setting for all pictures of a decode
-    std::shared_ptr<PictureBytes> planes_;
+    const ColourSettings colour_;           // one setting for all pictures of a decode
+    std::shared_ptr<PictureBytes> buffer_;  // the last packed buffer given out
 };
 
 PlayPort::~PlayPort() {
@@ -482,12 +491,19 @@ int32_t PlayPort::snapshot(const char* path, SnapshotFormat format, int32_t qual
     const SnapshotTarget target = snapshotTarget(path, defaultSnapshotFolder());
     if (!ensureFolder(target.folder))
         return setError(ZELPLAY_ERR_SNAPSHOT_FOLDER), 0;
-    // A copy, so that neither the caption nor the file holds up the decoding threads.
-    PlanarImage image;
+    // A copy, so that neither the caption nor the file holds up the decoding threads. The
+    // picture's bytes never change once published: only the reference is taken under the
+    // lock.
+    Picture newest;
     {
         std::lock_guard picture(pictureLock_);
-        image = copyPicture(planarView(picture_.planes->data(), picture_.width, picture_.height));
+        newest = picture_;
     }
+    PlanarImage image;
+    image.width = newest.width;
+    image.height = newest.height;
+    image.planes.resize(newest.lumaBytes() * 3 / 2);
+    newest.copyPacked(image.planes.data());
     if (tagged) {
         std::optional<PlanarImage> withTag = composeTagged(image.view(), tag);
         if (!withTag)
@@ -603,32 +619,43 @@ bool PlayPort::decodeAndShow(const FrameHeader& header, const uint8_t* payload) 
 }
 
 H264Decoder::Outcome PlayPort::decodeUnit(const uint8_t* payload, uint32_t length,
-                                          uint8_t frameType, uint32_t stampMs,
-                                          int32_t frameRate) {
+                                          uint8_t frameType, uint32_t stampMs, int32_t frameRate) {
     lastFrameRate_ = frameRate;
     Delivery delivery(*this, frameRate);
     return decoder_.decode(payload, length, frameType, stampMs, delivery, delivery.adjusting());
 }
 
-void PlayPort::publishPicture(std::shared_ptr<PictureBytes> planes, PictureSize size,
-                              uint32_t stampMs, int32_t frameRate, const ColourSettings& colour) {
-    const size_t luma = static_cast<size_t>(size.width) * static_cast<size_t>(size.height);
-    adjustPicture(colour, planes->data(), planes->data() + luma, planes->data() + luma * 5 / 4,
-                  size.width, size.height);
-    {
-        std::lock_guard picture(pictureLock_);
-        picture_ = {planes, size.width, size.height};
+void PlayPort::publishPicture(Picture picture, PictureBytes* writable, uint32_t stampMs,
+                              int32_t frameRate, const ColourSettings& colour) {
+    const int w = picture.width, h = picture.height;
+    if (writable != nullptr) {
+        uint8_t* y = writable->data();
+        const size_t luma = picture.lumaBytes();
+        adjustPicture(colour, y, y + luma, y + luma * 5 / 4, w, h);
     }
-    const PlanarView p = planarView(planes->data(), size.width, size.height);
+    {
+        std::lock_guard lock(pictureLock_);
+        picture_ = picture;
+    }
     {
         CallbackGate::Call call(callbackGate_);
         if (const DecodeCallback cb = decodeCallback(); cb.fn != nullptr) {
-            const ZELPLAY_FRAME_INFO info{size.width, size.height, static_cast<int32_t>(stampMs),
+            // The callback takes its pictures packed; one set meanwhile may find a picture
+            // that is not.
+            Picture packed = picture;
+            if (!packed.isPacked()) {
+                const std::shared_ptr<PictureBytes> bytes =
+                    pictures_.acquire(picture.lumaBytes() * 3 / 2);
+                picture.copyPacked(bytes->data());
+                packed = Picture::packed(bytes, w, h);
+            }
+            const ZELPLAY_FRAME_INFO info{w, h, static_cast<int32_t>(stampMs),
                                           ZELPLAY_FRAME_TYPE_YV12, frameRate};
-            cb.fn(handle(), p.y, static_cast<int32_t>(p.totalBytes()), &info, cb.user);
+            cb.fn(handle(), packed.y(), static_cast<int32_t>(packed.lumaBytes() * 3 / 2), &info,
+                  cb.user);
         }
     }
-    video_->presentShared({std::move(planes), size.width, size.height});
+    video_->presentShared(std::move(picture));
 }
 
 bool PlayPort::decodeAudio(const FrameHeader& header, const uint8_t* payload, DecodedPcm& out) {

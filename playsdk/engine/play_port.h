@@ -201,7 +201,8 @@ class PlayPort : private FilePlayHost {
     // thread that decodes for the mode, under decodeLock_.
     H264Decoder::Outcome decodeUnit(const uint8_t* payload, uint32_t length, uint8_t frameType,
                                     uint32_t stampMs, int32_t frameRate);
-    void publishPicture(std::shared_ptr<PictureBytes> planes, PictureSize size, uint32_t stampMs,
+    // writable: the picture's bytes when they are the port's own to adjust, else null.
+    void publishPicture(Picture picture, PictureBytes* writable, uint32_t stampMs,
                         int32_t frameRate, const ColourSettings& colour);
     bool pictureSizeOfFile(int32_t* width, int32_t* height);
     bool fileQueryAllowed();  // opened (5), then mode 2 (2)
@@ -212,9 +213,8 @@ class PlayPort : private FilePlayHost {
     // FilePlayHost: the file threads' way into the port.
     void reportFileSei(const uint8_t* frame, size_t length, uint32_t stampMs) override;
     void notePlayPosition(uint32_t positionMs) override;
-    int showFilePicture(const uint8_t* frame, size_t length, uint8_t frameType,
-                        uint32_t positionMs, int32_t frameRate,
-                        const std::atomic<bool>& keepRunning) override;
+    int showFilePicture(const uint8_t* frame, size_t length, uint8_t frameType, uint32_t positionMs,
+                        int32_t frameRate, const std::atomic<bool>& keepRunning) override;
     int flushFilePicture(int32_t frameRate, const std::atomic<bool>& keepRunning) override;
     void discardFilePictures(const std::atomic<bool>& keepRunning) override;
     void prepareSound(int bits, int rate) override;
@@ -275,18 +275,12 @@ class PlayPort : private FilePlayHost {
     // the output's own to guard (its render thread calls it).
     std::unique_ptr<VideoOutput> video_;
 
-    // The newest picture and the size it was decoded at, which always travel together. The
-    // buffer is shared with the video output and the decode callback's caller, so it is
-    // never written again: each decode fills a buffer of its own from pictures_ and then
-    // takes its place.
-    struct LastPicture {
-        std::shared_ptr<PictureBytes> planes;  // Y, V, U, at least width x height x 3 / 2
-        int width = kInitialPictureWidth;
-        int height = kInitialPictureHeight;
-    };
+    // The newest picture, with its size. It is shared with the video output and the decode
+    // callback's caller, so it is never written again: each decode fills a buffer of its own
+    // from pictures_ (or keeps the decoder's own planes) and then takes its place.
     PicturePool pictures_;
     std::mutex pictureLock_;
-    LastPicture picture_;  // replaced under decodeLock_ and pictureLock_; read under either
+    Picture picture_;  // replaced under decodeLock_ and pictureLock_; read under either
 
     std::mutex soundLock_;
     std::condition_variable soundRoom_;   // wakes a waiting writer: room, stop, new format

@@ -18,17 +18,37 @@ namespace zelplay {
 
 using PictureBytes = std::vector<uint8_t>;
 
-// A 4:2:0 picture: Y (width x height), then V, then U (each width/2 x height/2).
+// A 4:2:0 picture: Y (width x height), V and U (each width/2 x height/2), each plane's rows
+// its stride apart, kept alive by its owner. A packed picture lies in one buffer, Y then V
+// then U without row padding: the layout the decode callback and the snapshots take. A
+// decoder's own picture keeps its planes where the decoder put them, so that handing it on
+// copies nothing.
 struct Picture {
-    std::shared_ptr<const PictureBytes> buffer;  // at least width x height x 3 / 2 bytes
+    std::shared_ptr<const void> owner;  // keeps the planes alive
+    const uint8_t* planes[3] = {};      // Y, V, U
+    int yStride = 0;                    // bytes from one luma row to the next
+    int uvStride = 0;                   // the same for the chroma planes
     int width = 0;
     int height = 0;
-    const uint8_t* y() const { return buffer->data(); }
-    const uint8_t* v() const { return buffer->data() + lumaBytes(); }
-    const uint8_t* u() const { return buffer->data() + lumaBytes() + chromaBytes(); }
+
+    // The picture packed in bytes (at least width x height x 3 / 2 of them).
+    static Picture packed(std::shared_ptr<const PictureBytes> bytes, int width, int height);
+
+    const uint8_t* y() const { return planes[0]; }
+    const uint8_t* v() const { return planes[1]; }
+    const uint8_t* u() const { return planes[2]; }
     size_t lumaBytes() const { return static_cast<size_t>(width) * static_cast<size_t>(height); }
     size_t chromaBytes() const { return lumaBytes() / 4; }
-    bool empty() const { return buffer == nullptr || width <= 0 || height <= 0; }
+    // Whether the planes lie packed, one after the other without row padding.
+    bool isPacked() const {
+        return yStride == width && uvStride == width / 2 && planes[1] == planes[0] + lumaBytes() &&
+               planes[2] == planes[1] + chromaBytes();
+    }
+    // Writes the planes packed into out (width x height x 3 / 2 bytes).
+    void copyPacked(uint8_t* out) const;
+    bool empty() const {
+        return owner == nullptr || planes[0] == nullptr || width <= 0 || height <= 0;
+    }
 };
 
 class PicturePool {

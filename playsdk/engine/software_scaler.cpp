@@ -15,8 +15,9 @@ constexpr int kScaleFlags = SWS_BILINEAR;
 constexpr int kFixedOne = 1 << 16;
 
 // dst (width/2 x height/2, packed rows) = rounded means of the 2 x 2 blocks of src.
-void halvePacked(const uint8_t* src, int width, int height, uint8_t* dst) {
-    pixels::halvePlane({src, width, width, height}, dst, width / 2);
+// Halves a plane of width x height samples, rows stride apart, into dst packed.
+void halve(const uint8_t* src, int stride, int width, int height, uint8_t* dst) {
+    pixels::halvePlane({src, stride, width, height}, dst, width / 2);
 }
 
 }  // namespace
@@ -52,17 +53,15 @@ const Picture& SoftwareScaler::reduceFor(const Picture& picture, int width, int 
         // Halving keeps the chroma planes whole only for sizes that are multiples of 4.
         if (2 * width > w || 2 * height > h || w % 4 != 0 || h % 4 != 0)
             return *current;
-        Picture& half = halves_[step];
         PictureBytes& bytes = halfBytes_[step];
-        half.width = w / 2;
-        half.height = h / 2;
-        bytes.resize(half.lumaBytes() + 2 * half.chromaBytes());
+        bytes.resize(static_cast<size_t>(w / 2) * static_cast<size_t>(h / 2) * 3 / 2);
         // A view that does not own the steps' planes (they live as long as the scaler).
-        half.buffer = std::shared_ptr<const PictureBytes>(std::shared_ptr<void>(), &bytes);
-        halvePacked(current->y(), w, h, bytes.data());
-        halvePacked(current->v(), w / 2, h / 2, bytes.data() + half.lumaBytes());
-        halvePacked(current->u(), w / 2, h / 2,
-                    bytes.data() + half.lumaBytes() + half.chromaBytes());
+        Picture& half = halves_[step] = Picture::packed(
+            std::shared_ptr<const PictureBytes>(std::shared_ptr<void>(), &bytes), w / 2, h / 2);
+        halve(current->y(), current->yStride, w, h, bytes.data());
+        halve(current->v(), current->uvStride, w / 2, h / 2, bytes.data() + half.lumaBytes());
+        halve(current->u(), current->uvStride, w / 2, h / 2,
+              bytes.data() + half.lumaBytes() + half.chromaBytes());
         current = &half;
     }
 }
@@ -77,7 +76,7 @@ bool SoftwareScaler::yuvToRgb(const Picture& whole, const RgbBuffer& dst) {
         return false;
     // swscale's planes are Y, U, V; the picture keeps V before U.
     const uint8_t* const src[3] = {picture.y(), picture.u(), picture.v()};
-    const int srcStride[3] = {picture.width, picture.width / 2, picture.width / 2};
+    const int srcStride[3] = {picture.yStride, picture.uvStride, picture.uvStride};
     uint8_t* const out[1] = {dst.data};
     const int outStride[1] = {dst.stride};
     return sws_scale(ctx, src, srcStride, 0, picture.height, out, outStride) == dst.height;

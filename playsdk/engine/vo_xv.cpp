@@ -147,16 +147,17 @@ void XvDrawer::destroyImage() {
 // The picture's Y, V, U planes into the image's planes 0, 1, 2 at the image's pitches.
 // The adaptor may round the image up; the extra rows and columns are never shown.
 void XvDrawer::copyPlanes(const Picture& picture) {
-    const uint8_t* planes[3] = {picture.y(), picture.v(), picture.u()};
     for (int p = 0; p < 3 && p < image_->num_planes; ++p) {
         const int shift = p == 0 ? 0 : 1;
         const int srcWidth = picture.width >> shift, rows = picture.height >> shift;
+        const int srcStride = p == 0 ? picture.yStride : picture.uvStride;
         const int bytes = std::min(srcWidth, image_->pitches[p]);
         uint8_t* dst = reinterpret_cast<uint8_t*>(image_->data) + image_->offsets[p];
         for (int row = 0; row < rows; ++row) {
-            std::memcpy(dst + static_cast<size_t>(row) * static_cast<size_t>(image_->pitches[p]),
-                        planes[p] + static_cast<size_t>(row) * static_cast<size_t>(srcWidth),
-                        static_cast<size_t>(bytes));
+            std::memcpy(
+                dst + static_cast<size_t>(row) * static_cast<size_t>(image_->pitches[p]),
+                picture.planes[p] + static_cast<size_t>(row) * static_cast<size_t>(srcStride),
+                static_cast<size_t>(bytes));
         }
     }
 }

@@ -66,11 +66,16 @@ bool makeFile(const fs::path& out, const std::function<bool(const std::string&)>
 // the stream is the same on every run).
 bool x264Clip(const std::string& out, const std::string& params, const Args& extra = {},
               const std::string& size = "320x240", const std::string& seconds = "2") {
-    Args args = {"-f",        "lavfi", "-i",     "testsrc2=size=" + size + ":rate=25",
-                 "-f",        "lavfi", "-i",     "sine=frequency=440:sample_rate=48000",
-                 "-t",        seconds, "-c:v",   "libx264",
-                 "-preset",   "veryfast", "-pix_fmt", "yuv420p",
-                 "-threads",  "1",     "-g",     "25",
+    Args args = {"-f",           "lavfi",
+                 "-i",           "testsrc2=size=" + size + ":rate=25",
+                 "-f",           "lavfi",
+                 "-i",           "sine=frequency=440:sample_rate=48000",
+                 "-t",           seconds,
+                 "-c:v",         "libx264",
+                 "-preset",      "veryfast",
+                 "-pix_fmt",     "yuv420p",
+                 "-threads",     "1",
+                 "-g",           "25",
                  "-x264-params", params + ":repeat-headers=1:scenecut=0"};
     args.insert(args.end(), extra.begin(), extra.end());
     const Args tail = {"-c:a", "aac", "-ac", "1", out};
@@ -127,9 +132,7 @@ const std::vector<Clip>& clips() {
              return x264Clip(out, "bframes=3:b-adapt=0:b-pyramid=normal");
          }},
         {"x264_open_gop.mp4",
-         [](const std::string& out) {
-             return x264Clip(out, "bframes=3:b-adapt=0:open-gop=1");
-         }},
+         [](const std::string& out) { return x264Clip(out, "bframes=3:b-adapt=0:open-gop=1"); }},
         {"x264_aud_sei.mp4",
          [](const std::string& out) {
              // Delimiters, and buffering and timing SEI before the slices of every picture.
@@ -143,9 +146,7 @@ const std::vector<Clip>& clips() {
         {"x264_size_change.ts",
          [](const std::string& out) { return sizeChangeClip(out, "bframes=2:b-adapt=0"); }},
         {"x264_size_change_aud.ts",
-         [](const std::string& out) {
-             return sizeChangeClip(out, "bframes=2:b-adapt=0:aud=1");
-         }},
+         [](const std::string& out) { return sizeChangeClip(out, "bframes=2:b-adapt=0:aud=1"); }},
         {"gst_bf2.mp4",
          [](const std::string& out) {
              return gst(std::string(kGstVideo) + " ! mp4mux ! filesink location=" + out);
@@ -183,9 +184,9 @@ bool annexB(const std::string& clip, const std::string& out) {
 // rate and writes an empty chunk between pictures) and the sound as PCM of that codec.
 bool aviCopy(const std::string& clip, const std::string& audioCodec, const std::string& rate,
              const std::string& out) {
-    return makeClip(clip) && ffmpeg({"-i", clipPath(clip), "-c:v", "copy", "-bsf:v",
-                                     "h264_mp4toannexb", "-c:a", audioCodec, "-ar", rate, "-ac",
-                                     "1", "-f", "avi", out});
+    return makeClip(clip) &&
+           ffmpeg({"-i", clipPath(clip), "-c:v", "copy", "-bsf:v", "h264_mp4toannexb", "-c:a",
+                   audioCodec, "-ar", rate, "-ac", "1", "-f", "avi", out});
 }
 
 // The "idx1" chunk made JUNK, so that a reader must rebuild the index from "movi".
@@ -220,8 +221,8 @@ const std::vector<Recipe>& recipes() {
                       [clip](const std::string& out) { return annexB(clip, out); },
                       {}};
     };
-    auto avi = [](const char* name, const char* clip, const char* codec, const char* rate,
-                  int bits, const char* about) {
+    auto avi = [](const char* name, const char* clip, const char* codec, const char* rate, int bits,
+                  const char* about) {
         return Recipe{{name, K::Avi, about, true, bits},
                       [=](const std::string& out) { return aviCopy(clip, codec, rate, out); },
                       {}};
@@ -311,6 +312,10 @@ bool frameMd5s(const std::string& media, const std::string& out) {
 
 }  // namespace
 
+void PrintTo(const Entry& entry, std::ostream* out) {
+    *out << entry.name;
+}
+
 const std::vector<Entry>& entries() {
     static const std::vector<Entry> all = [] {
         std::vector<Entry> v;
@@ -385,8 +390,7 @@ std::string pictureMd5(const uint8_t* yvu, int width, int height) {
     return hex;
 }
 
-std::vector<std::vector<uint8_t>> frameRecords(const std::string& streamPath,
-                                               uint32_t stampBase) {
+std::vector<std::vector<uint8_t>> frameRecords(const std::string& streamPath, uint32_t stampBase) {
     std::ifstream in(streamPath, std::ios::binary);
     const std::vector<uint8_t> stream((std::istreambuf_iterator<char>(in)),
                                       std::istreambuf_iterator<char>());

@@ -14,6 +14,7 @@
 #pragma once
 
 #include <cstdint>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -26,12 +27,15 @@ enum class Kind {
 };
 
 struct Entry {
-    std::string name;   // file name in the corpus folder, also the test's name
+    std::string name;  // file name in the corpus folder, also the test's name
     Kind kind;
-    std::string about;  // what in the field it stands for
+    std::string about;   // what in the field it stands for
     bool audio = false;  // the file carries sound
     int audioBits = 0;   // AVI: bits of its PCM as stored (8, 16) or 0 for G.711
 };
+
+// How a test names an entry in its output.
+void PrintTo(const Entry& entry, std::ostream* out);
 
 // Every entry, or those of one kind.
 const std::vector<Entry>& entries();

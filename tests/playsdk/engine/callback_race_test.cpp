@@ -241,6 +241,10 @@ struct Case {
     Stopper stopper;
 };
 
+void PrintTo(const Case& c, std::ostream* out) {
+    *out << name(c.source) << " callback against " << name(c.stopper);
+}
+
 class CallbackAgainstStop : public testing::TestWithParam<Case> {
   protected:
     static void SetUpTestSuite() { zelplay::setSoundOutputFactory(zelplay::createNullSoundOutput); }

@@ -7,6 +7,7 @@
 #include <atomic>
 #include <chrono>
 #include <cmath>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
@@ -168,6 +169,25 @@ TEST_F(SdlSound, OutputOpensADeviceOnlyWhenStartedAndAudible) {
     out->destroy();
     EXPECT_EQ(sdlSoundDevicesOpen(), 0);
     EXPECT_EQ(out->start(), 1) << "destroyed: nothing to start";
+}
+
+TEST_F(SdlSound, OpeningADeviceLeavesTheHostsSignalsAlone) {
+    // SDL's own SIGINT and SIGTERM handlers would turn a service manager's SIGTERM into an
+    // event that nobody reads.
+    struct sigaction before {};
+    ASSERT_EQ(sigaction(SIGTERM, nullptr, &before), 0);
+    ASSERT_EQ(before.sa_handler, SIG_DFL);
+    auto out = zelplay::createSdlSoundOutput();
+    ASSERT_EQ(out->create(), 0);
+    ASSERT_EQ(out->setAudible(true), 0);
+    ASSERT_EQ(out->start(), 0);
+    ASSERT_EQ(sdlSoundDevicesOpen(), 1);
+    for (int signal : {SIGTERM, SIGINT}) {
+        struct sigaction now {};
+        ASSERT_EQ(sigaction(signal, nullptr, &now), 0);
+        EXPECT_EQ(now.sa_handler, SIG_DFL) << signal;
+    }
+    out->destroy();
 }
 
 TEST(SoundOutputChoice, EnvironmentAndSeamPickTheBackend) {

@@ -33,8 +33,8 @@ PictureBytes flatPlanes(int width, int height, uint8_t y, uint8_t u, uint8_t v) 
 }
 
 Picture flatPicture(int width, int height, uint8_t y, uint8_t u, uint8_t v) {
-    return {std::make_shared<const PictureBytes>(flatPlanes(width, height, y, u, v)), width,
-            height};
+    return Picture::packed(std::make_shared<const PictureBytes>(flatPlanes(width, height, y, u, v)),
+                           width, height);
 }
 
 // The picture's own bytes are alike (a buffer may be larger than its picture).
@@ -79,13 +79,13 @@ TEST(PictureSlot, ASharedPictureIsKeptByReferenceAndASecondOneIsDropped) {
     EXPECT_FALSE(slot.offer(b.y(), b.v(), b.u(), b.width, b.height));
     Picture got;
     ASSERT_TRUE(slot.take(got));
-    EXPECT_EQ(got.buffer, a.buffer) << "shared, not copied";
-    EXPECT_EQ(b.buffer.use_count(), 1) << "the dropped picture is not kept";
+    EXPECT_EQ(got.owner, a.owner) << "shared, not copied";
+    EXPECT_EQ(b.owner.use_count(), 1) << "the dropped picture is not kept";
     // The render thread's previous picture is let go when it takes the next one.
     EXPECT_TRUE(slot.offer(b));
     ASSERT_TRUE(slot.take(got));
-    EXPECT_EQ(got.buffer, b.buffer);
-    EXPECT_EQ(a.buffer.use_count(), 1);
+    EXPECT_EQ(got.owner, b.owner);
+    EXPECT_EQ(a.owner.use_count(), 1);
 }
 
 TEST(PicturePool, NeverHandsOutABufferStillHeldAndTakesBackReleasedOnes) {
@@ -183,7 +183,8 @@ TEST(SoftwareScaler, AWindowAQuarterOfThePictureAveragesItsPixels) {
     for (int y = 0; y < 32; ++y)
         for (int x = 1; x < 64; x += 2)
             columns[static_cast<size_t>(y * 64 + x)] = 235;
-    const Picture p{std::make_shared<const PictureBytes>(std::move(columns)), 64, 32};
+    const Picture p =
+        Picture::packed(std::make_shared<const PictureBytes>(std::move(columns)), 64, 32);
     SoftwareScaler scaler;
     for (const Bgr0& px : convert(scaler, p, 16, 8)) {
         EXPECT_NEAR(px.r, 128, 3);

@@ -9,6 +9,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -17,6 +19,7 @@
 #include <string>
 
 #include "file_media.h"
+#include "support/corpus.h"
 #include "support/media.h"
 #include "support/process.h"
 #include "support/wait.h"
@@ -60,14 +63,18 @@ long titlePositionMs(const std::string& title) {
     return std::stol(m[1]) * 60000 + std::stol(m[2]) * 1000 + std::stol(m[3]) * 100;
 }
 
+// The player is a program of its own, without the tests' sanitizer settings: SDL's D-Bus
+// connection lives until SDL_Quit, which the library leaves to its host.
+void suppressSdlLeaks(const testsupport::TempDir& dir) {
+    const std::string suppressions = dir.file("lsan.supp");
+    std::ofstream(suppressions) << "leak:libdbus-1.so\n";
+    setenv("LSAN_OPTIONS", ("suppressions=" + suppressions).c_str(), 1);
+}
+
 class ZelplayCli : public testing::Test {
   protected:
     void SetUp() override {
-        // The player is a program of its own, without the tests' sanitizer settings: SDL's
-        // D-Bus connection lives until SDL_Quit, which the library leaves to its host.
-        const std::string suppressions = dir_.file("lsan.supp");
-        std::ofstream(suppressions) << "leak:libdbus-1.so\n";
-        setenv("LSAN_OPTIONS", ("suppressions=" + suppressions).c_str(), 1);
+        suppressSdlLeaks(dir_);
         filetest::RecordSpec recipe;
         recipe.seconds = 6;
         recipe.width = 320;
@@ -225,4 +232,62 @@ TEST_F(ZelplayCli, BadFilesAndUsageGiveAMessageAndANonZeroExit) {
     unsetenv("DISPLAY");
     EXPECT_EQ(zelplay({record_}, dir_, &out), 3);
     EXPECT_NE(out.find("cannot open the X display"), std::string::npos) << out;
+}
+
+// ---- The corpus of real-world files --------------------------------------------------------
+
+class ZelplayCorpus : public testing::TestWithParam<corpus::Entry> {};
+
+TEST_P(ZelplayCorpus, PlaysEveryPictureOfTheFile) {
+    const corpus::Entry& e = GetParam();
+    const size_t expected = corpus::pictureMd5s(e).size();
+    ASSERT_GT(expected, 0u);
+    filetest::EndWindow server;
+    ASSERT_TRUE(server.ok());
+    testsupport::TempDir dir;
+    suppressSdlLeaks(dir);
+    std::string out;
+    ASSERT_EQ(zelplay({"--no-progress", "--verbose", "--speed", "16", corpus::path(e)}, dir, &out),
+              0)
+        << out;
+    std::smatch m;
+    ASSERT_TRUE(std::regex_search(out, m, std::regex(R"(: (\d+) pictures in \d+ ms)"))) << out;
+    std::printf("zelplay: %-34s pictures expected %zu, decoded %s\n", e.name.c_str(), expected,
+                m[1].str().c_str());
+    EXPECT_EQ(std::stoul(m[1]), expected) << out;
+}
+
+INSTANTIATE_TEST_SUITE_P(Corpus, ZelplayCorpus, testing::ValuesIn([] {
+                             std::vector<corpus::Entry> v = corpus::entries(corpus::Kind::Avi);
+                             for (const auto& e : corpus::entries(corpus::Kind::Record))
+                                 v.push_back(e);
+                             return v;
+                         }()),
+                         [](const auto& info) {
+                             std::string name = info.param.name;
+                             for (char& c : name)
+                                 c = c == '.' ? '_' : c;
+                             return name;
+                         });
+
+TEST(ZelplayNoPicture, AFileWithoutAPictureToDecodeEndsWithOneLineAndANonZeroExit) {
+    // An AVI of MPEG-4 Part 2 video: the library's H.264 decoder finds nothing in it.
+    testsupport::TempDir dir;
+    suppressSdlLeaks(dir);
+    const std::string avi = dir.file("mpeg4.avi");
+    ASSERT_EQ(
+        runCommand({"ffmpeg", "-hide_banner", "-loglevel", "error", "-nostdin", "-y", "-f", "lavfi",
+                    "-i", "testsrc2=size=320x240:rate=25", "-t", "1", "-c:v", "mpeg4", avi},
+                   60000),
+        0);
+    filetest::EndWindow server;
+    ASSERT_TRUE(server.ok());
+    std::string out;
+    EXPECT_EQ(zelplay({"--no-progress", "--speed", "16", avi}, dir, &out), 1);
+    EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 1) << out;
+    EXPECT_EQ(out.rfind("zelplay: " + avi + ": no picture decodes", 0), 0u) << out;
+    // Asked for, the decoder's own messages and the count come too.
+    EXPECT_EQ(zelplay({"--no-progress", "--verbose", "--speed", "16", avi}, dir, &out), 1);
+    EXPECT_NE(out.find("[h264 @"), std::string::npos) << out;
+    EXPECT_NE(out.find(": 0 pictures in"), std::string::npos) << out;
 }

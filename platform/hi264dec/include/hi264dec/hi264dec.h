@@ -2,7 +2,7 @@
  * The external H.264 decoder's three calls: create a decoder for a picture size, decode one
  * access unit (byte-stream form, start codes included) into a picture, destroy the decoder;
  * and, beside them, the end of a stream (hand out the pictures still held back) and the time
- * stamp of the picture handed out.
+ * stamp of the picture handed out, and keeping a picture without copying it.
  *
  * This build decodes with libavcodec. One access unit in gives at most one picture out, in
  * display order. A stream with B-frames holds pictures back by its reorder delay (what its
@@ -77,6 +77,14 @@ int32_t Hi264DecFlush(Hi264DecHandle handle, Hi264DecFrame* frame);
 /* The time stamp given with the access unit whose picture the last call handed out (0 for a
  * null handle or before the first picture). */
 uint64_t Hi264DecPictureTimeStamp(Hi264DecHandle handle);
+
+/* A picture kept beyond the next call: Hi264DecKeepPicture takes the picture the last call
+ * handed out (null when there is none, or no memory); its planes, as that call described
+ * them, stay valid and unchanged until Hi264DecReleasePicture, which may be called on any
+ * thread, also after the decoder is destroyed. A null picture is ignored. */
+typedef struct Hi264DecPicture Hi264DecPicture;
+Hi264DecPicture* Hi264DecKeepPicture(Hi264DecHandle handle);
+void Hi264DecReleasePicture(Hi264DecPicture* picture);
 
 /* Destroys a decoder; a null handle is ignored. */
 void Hi264DecDestroy(Hi264DecHandle handle);
