@@ -56,14 +56,30 @@ void copyPlane(uint8_t* dst, const uint8_t* src, size_t bytes, bool cacheCopy) {
     std::memcpy(dst, src, bytes);
 }
 
-// Takes the pictures of a flush and drops them (kept, so nothing is copied).
-class DiscardingSink final : public PictureSink {
+// Collects the pictures of one call, so that they reach the caller's sink (whose callbacks
+// may take the caller's locks) once decoderLock_ is released. Without a sink they are
+// dropped (kept by reference, so nothing is copied).
+class Deferred final : public PictureSink {
   public:
-    bool wantsPacked() override { return false; }
+    explicit Deferred(PictureSink* target) : target_(target) {}
+    bool wantsPacked() override { return target_ != nullptr && target_->wantsPacked(); }
     std::shared_ptr<PictureBytes> packedBuffer() override {
-        return std::make_shared<PictureBytes>();
+        return target_ != nullptr ? target_->packedBuffer() : std::make_shared<PictureBytes>();
     }
-    void picture(Picture, uint32_t) override {}
+    void picture(Picture picture, uint32_t stampMs) override {
+        if (target_ != nullptr)
+            pictures_.emplace_back(std::move(picture), stampMs);
+    }
+    // Not under decoderLock_.
+    void deliver() {
+        for (auto& [picture, stamp] : pictures_)
+            target_->picture(std::move(picture), stamp);
+        pictures_.clear();
+    }
+
+  private:
+    PictureSink* target_;
+    std::vector<std::pair<Picture, uint32_t>> pictures_;
 };
 
 }  // namespace
@@ -100,7 +116,7 @@ uint64_t H264Decoder::creations() const {
     return creations_;
 }
 
-int H264Decoder::recreateLocked(int width, int height, PictureSink* sink) {
+int H264Decoder::recreateLocked(int width, int height, PictureSink& sink) {
     const int flushed = flushLocked(sink);
     Hi264DecDestroy(handle_);
     handle_ = nullptr;
@@ -182,11 +198,8 @@ Picture H264Decoder::packLocked(PictureSink& sink, bool cacheCopy) {
     return Picture::packed(std::move(bytes), w, h);
 }
 
-// sink null: the held pictures are dropped.
-int H264Decoder::flushLocked(PictureSink* sink, int maxPictures) {
+int H264Decoder::flushLocked(PictureSink& target, int maxPictures) {
     int pictures = 0;
-    DiscardingSink discard;
-    PictureSink& target = sink != nullptr ? *sink : discard;
     while (handle_ != nullptr && pictures < maxPictures) {
         if (Hi264DecFlush(handle_, &frame_) != HI264DEC_PICTURE) {
             stamps_.clear();  // none left: the next unit starts a new stream
@@ -203,15 +216,27 @@ H264Decoder::Outcome H264Decoder::decode(const uint8_t* payload, size_t length, 
     Outcome outcome;
     if (payload == nullptr || length == 0 || length > UINT32_MAX)
         return outcome;
-    std::lock_guard lock(decoderLock_);
+    Deferred deferred(&sink);
+    {
+        std::lock_guard lock(decoderLock_);
+        outcome = decodeLocked(payload, length, frameType, stampMs, deferred, cacheCopy);
+    }
+    deferred.deliver();
+    return outcome;
+}
+
+H264Decoder::Outcome H264Decoder::decodeLocked(const uint8_t* payload, size_t length,
+                                               uint8_t frameType, uint32_t stampMs,
+                                               PictureSink& sink, bool cacheCopy) {
+    Outcome outcome;
     if (frameType == kFrameTypeWithSps) {
         if (auto size = readAccessUnitPictureSize(payload, length)) {
             if (handle_ == nullptr || !sameCodedSize(size->width, size->height, width_, height_))
-                outcome.pictures += recreateLocked(size->width, size->height, &sink);
+                outcome.pictures += recreateLocked(size->width, size->height, sink);
         }
     }
     if (handle_ == nullptr)
-        outcome.pictures += recreateLocked(kFallbackWidth, kFallbackHeight, &sink);
+        outcome.pictures += recreateLocked(kFallbackWidth, kFallbackHeight, sink);
     const bool idr = isIdrUnit(payload, length);
 
     for (bool retried = false;; retried = true) {
@@ -236,18 +261,25 @@ H264Decoder::Outcome H264Decoder::decode(const uint8_t* payload, size_t length, 
         // out first) and the unit tried again.
         if (retried)
             return outcome;
-        outcome.pictures += recreateLocked(kFallbackWidth, kFallbackHeight, &sink);
+        outcome.pictures += recreateLocked(kFallbackWidth, kFallbackHeight, sink);
     }
 }
 
 int H264Decoder::flush(PictureSink& sink, int maxPictures) {
-    std::lock_guard lock(decoderLock_);
-    return flushLocked(&sink, maxPictures);
+    Deferred deferred(&sink);
+    int pictures = 0;
+    {
+        std::lock_guard lock(decoderLock_);
+        pictures = flushLocked(deferred, maxPictures);
+    }
+    deferred.deliver();
+    return pictures;
 }
 
 void H264Decoder::discardHeld() {
+    Deferred dropped(nullptr);
     std::lock_guard lock(decoderLock_);
-    flushLocked(nullptr);
+    flushLocked(dropped);
 }
 
 }  // namespace zelplay

@@ -8,8 +8,8 @@
 // flushed out first, so that none is lost.
 //
 // Thread contract: every method may be called from any thread; decoderLock_ makes each call
-// atomic against the others. The sink is called under it, so it must not call back into
-// this decoder.
+// atomic against the others. The sink's pictures are handed over once the lock is released
+// (its wantsPacked and packedBuffer are called under it, and must take no lock but leaves).
 #pragma once
 
 #include <climits>
@@ -80,10 +80,11 @@ class H264Decoder {
     static constexpr int kFallbackHeight = 1080;
 
   private:
-    // Flushes the held pictures into sink (dropped when null), then makes the decoder anew;
-    // the pictures flushed.
-    int recreateLocked(int width, int height, PictureSink* sink);
-    int flushLocked(PictureSink* sink, int maxPictures = INT_MAX);
+    Outcome decodeLocked(const uint8_t* payload, size_t length, uint8_t frameType, uint32_t stampMs,
+                         PictureSink& sink, bool cacheCopy);
+    // Flushes the held pictures into sink, then makes the decoder anew; the pictures flushed.
+    int recreateLocked(int width, int height, PictureSink& sink);
+    int flushLocked(PictureSink& sink, int maxPictures = INT_MAX);
     // Hands the picture in frame_ to the sink; false when it cannot be described.
     bool emitLocked(PictureSink& sink, bool cacheCopy);
     // The picture in frame_ kept by reference, or packed into a buffer of the sink's.

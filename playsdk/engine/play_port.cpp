@@ -76,21 +76,28 @@ class PlayPort::Delivery final : public PictureSink {
 
     bool wantsPacked() override { return adjusting() || port_.decodeCallback().fn != nullptr; }
     std::shared_ptr<PictureBytes> packedBuffer() override {
-        buffer_ = port_.pictures_.acquire(0);
-        return buffer_;
+        given_.push_back(port_.pictures_.acquire(0));
+        return given_.back();
     }
     void picture(Picture picture, uint32_t stampMs) override {
-        const bool ours = buffer_ != nullptr && picture.owner == buffer_;
-        port_.publishPicture(std::move(picture), ours && adjusting() ? buffer_.get() : nullptr,
-                             stampMs, frameRate_, colour_);
-        buffer_.reset();
+        // A picture in a buffer given out here is the port's own to adjust.
+        PictureBytes* writable = nullptr;
+        for (auto it = given_.begin(); it != given_.end(); ++it) {
+            if (picture.owner == *it) {
+                writable = it->get();
+                given_.erase(it);
+                break;
+            }
+        }
+        port_.publishPicture(std::move(picture), adjusting() ? writable : nullptr, stampMs,
+                             frameRate_, colour_);
     }
 
   private:
     PlayPort& port_;
     const int32_t frameRate_;
-    const ColourSettings colour_;           // one setting for all pictures of a decode
-    std::shared_ptr<PictureBytes> buffer_;  // the last packed buffer given out
+    const ColourSettings colour_;                       // one setting for all pictures of a decode
+    std::vector<std::shared_ptr<PictureBytes>> given_;  // packed buffers not yet published
 };
 
 PlayPort::~PlayPort() {

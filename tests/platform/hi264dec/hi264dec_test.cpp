@@ -10,11 +10,14 @@
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <span>
 #include <vector>
 
 #include "h264/annexb.h"
 #include "support/corpus.h"
+#include "support/media.h"
+#include "support/process.h"
 
 namespace {
 
@@ -130,4 +133,62 @@ TEST(Hi264Dec, TheDecodersComplaintsStayOffTheTerminalUnlessAskedFor) {
     }
     EXPECT_NE(testing::internal::GetCapturedStderr().find("PPS"), std::string::npos);
     unsetenv("ZELPLAY_DECODER_LOG");
+}
+
+TEST(Hi264Dec, AKeptPictureStaysWholeAfterLaterCallsAndTheDecodersEnd) {
+    const std::vector<Bytes> units = unitsOf("x264_bf2.h264");
+    ASSERT_GT(units.size(), 10u);
+    auto dec = std::make_unique<Decoder>();
+    Hi264DecFrame frame{};
+    size_t i = 0;
+    while (i < units.size() && dec->feed(units[i], i, &frame) != HI264DEC_PICTURE)
+        ++i;
+    ASSERT_LT(i, units.size());
+    Hi264DecPicture* kept = Hi264DecKeepPicture(dec->handle);
+    ASSERT_NE(kept, nullptr);
+    const Hi264DecFrame described = frame;
+    const Bytes luma(described.pY, described.pY + described.yStride * described.height);
+    for (++i; i < units.size(); ++i)
+        dec->feed(units[i], i, &frame);  // the decoder goes on with buffers of its own
+    dec.reset();
+    // Still the picture it was (the sanitizers would see a read of freed memory).
+    EXPECT_TRUE(std::equal(luma.begin(), luma.end(), described.pY));
+    Hi264DecReleasePicture(kept);
+    Hi264DecReleasePicture(nullptr);
+    EXPECT_EQ(Hi264DecKeepPicture(nullptr), nullptr);
+}
+
+TEST(Hi264Dec, HighProfileChromaIsHandedOutAsFourTwoZero) {
+    // A 4:2:2 stream (x264's High 4:2:2): handed out as 8-bit 4:2:0 of the same size.
+    testsupport::TempDir dir;
+    const std::string path = dir.file("422.h264");
+    ASSERT_EQ(testsupport::runCommand({"ffmpeg", "-hide_banner", "-loglevel", "error", "-nostdin",
+                                       "-y", "-f", "lavfi", "-i", "testsrc2=size=320x240:rate=25",
+                                       "-frames:v", "10", "-c:v", "libx264", "-pix_fmt", "yuv422p",
+                                       "-bf", "2", "-f", "h264", path},
+                                      60000),
+              0);
+    std::ifstream in(path, std::ios::binary);
+    const Bytes stream((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    Decoder dec;
+    Hi264DecFrame frame{};
+    int pictures = 0;
+    Hi264DecPicture* kept = nullptr;
+    auto check = [&] {
+        EXPECT_EQ(frame.width, 320u);
+        EXPECT_EQ(frame.height, 240u);
+        EXPECT_GE(frame.uvStride, 160u);
+        ++pictures;
+        if (kept == nullptr)
+            kept = Hi264DecKeepPicture(dec.handle);
+    };
+    for (auto unit : h264::splitAccessUnits(stream)) {
+        if (dec.feed(Bytes(unit.begin(), unit.end()), 0, &frame) == HI264DEC_PICTURE)
+            check();
+    }
+    while (Hi264DecFlush(dec.handle, &frame) == HI264DEC_PICTURE)
+        check();
+    EXPECT_EQ(pictures, 10);
+    EXPECT_NE(kept, nullptr);
+    Hi264DecReleasePicture(kept);
 }

@@ -9,7 +9,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -284,8 +283,10 @@ TEST(ZelplayNoPicture, AFileWithoutAPictureToDecodeEndsWithOneLineAndANonZeroExi
     ASSERT_TRUE(server.ok());
     std::string out;
     EXPECT_EQ(zelplay({"--no-progress", "--speed", "16", avi}, dir, &out), 1);
-    EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 1) << out;
+    // One line of the player's own (a sanitizer may add its report after it).
     EXPECT_EQ(out.rfind("zelplay: " + avi + ": no picture decodes", 0), 0u) << out;
+    EXPECT_EQ(out.find("\nzelplay"), std::string::npos) << out;
+    EXPECT_EQ(out.find("[h264 @"), std::string::npos) << "the decoder's noise: " << out;
     // Asked for, the decoder's own messages and the count come too.
     EXPECT_EQ(zelplay({"--no-progress", "--verbose", "--speed", "16", avi}, dir, &out), 1);
     EXPECT_NE(out.find("[h264 @"), std::string::npos) << out;
