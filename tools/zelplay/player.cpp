@@ -257,7 +257,7 @@ class Player {
     uint32_t durationMs_ = 0;  // read at open: the library reports 0 once play has ended
     bool paused_ = false;
     bool muted_ = false;
-    int speedSteps_ = 0;  // log2 of the speed
+    int speedSteps_ = 0;                 // log2 of the speed
     std::atomic<uint64_t> pictures_{0};  // counted on the library's file thread
     std::string title_;
     bool progressShown_ = false;

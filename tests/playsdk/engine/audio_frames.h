@@ -58,7 +58,6 @@ struct HeardSound {
 
 // Reads a raw recording of bits mono at rate, in the device's samples: 8-bit signed or
 // unsigned, 16-bit signed little-endian.
-HeardSound analyseRecording(const std::string& path, int bits, int rate,
-                            bool samplesSigned = true);
+HeardSound analyseRecording(const std::string& path, int bits, int rate, bool samplesSigned = true);
 
 }  // namespace enginetest

@@ -142,8 +142,8 @@ TEST_P(StreamCorpus, BufferedInputShowsEveryPictureInDisplayOrder) {
         ASSERT_EQ(ZelPlay_Fast(p.port), 1);  // 16 times
     for (const auto& r : records)
         ASSERT_EQ(ZelPlay_InputVideoData(p.port, r.data(), static_cast<uint32_t>(r.size())), 1);
-    ASSERT_TRUE(testsupport::waitFor(
-        [&] { return ZelPlay_GetSourceBufferRemain(p.port) == empty; }, kEndTimeoutMs, 10))
+    ASSERT_TRUE(testsupport::waitFor([&] { return ZelPlay_GetSourceBufferRemain(p.port) == empty; },
+                                     kEndTimeoutMs, 10))
         << "the queue did not drain";
     ASSERT_EQ(ZelPlay_Stop(p.port), 1);
     expectWholeInDisplayOrder(e.name + " mode 1", pictures.seen(), reference);
@@ -236,8 +236,7 @@ TEST(AviWithEmptyChunks, PlaysAtItsDeclaredPaceWithTheFactsOfItsHeader) {
     EXPECT_NEAR(durationMs, header.seconds * 1000, 40);
     EXPECT_EQ(seen.size(), corpus::pictureMd5s(e).size());
     // Only a lower bound: a busy machine plays slower, never faster.
-    EXPECT_GE(playedMs, static_cast<long>(durationMs) * 3 / 4)
-        << "the empty chunks took no time";
+    EXPECT_GE(playedMs, static_cast<long>(durationMs) * 3 / 4) << "the empty chunks took no time";
 }
 
 // ---- Seeking --------------------------------------------------------------------------------
@@ -299,18 +298,36 @@ TEST(FileSeek, ASeekThatFindsNoKeyFrameFailsAndPlayGoesOn) {
     testsupport::TempDir dir;
     const std::string mp4 = dir.file("one_key.mp4"), avi = dir.file("one_key.avi"),
                       ifv = dir.file("one_key.ifv");
-    ASSERT_EQ(testsupport::runCommand(
-                  {"ffmpeg", "-hide_banner", "-loglevel", "error", "-nostdin", "-y", "-f", "lavfi",
-                   "-i", "testsrc2=size=320x240:rate=25", "-t", "4", "-c:v", "libx264", "-preset",
-                   "veryfast", "-threads", "1", "-g", "1000", "-x264-params",
-                   "bframes=2:scenecut=0:repeat-headers=1", mp4},
-                  120000),
+    ASSERT_EQ(testsupport::runCommand({"ffmpeg",
+                                       "-hide_banner",
+                                       "-loglevel",
+                                       "error",
+                                       "-nostdin",
+                                       "-y",
+                                       "-f",
+                                       "lavfi",
+                                       "-i",
+                                       "testsrc2=size=320x240:rate=25",
+                                       "-t",
+                                       "4",
+                                       "-c:v",
+                                       "libx264",
+                                       "-preset",
+                                       "veryfast",
+                                       "-threads",
+                                       "1",
+                                       "-g",
+                                       "1000",
+                                       "-x264-params",
+                                       "bframes=2:scenecut=0:repeat-headers=1",
+                                       mp4},
+                                      120000),
               0);
-    ASSERT_EQ(testsupport::runCommand({"ffmpeg", "-hide_banner", "-loglevel", "error", "-nostdin",
-                                       "-y", "-i", mp4, "-c", "copy", "-bsf:v",
-                                       "h264_mp4toannexb", avi},
-                                      60000),
-              0);
+    ASSERT_EQ(
+        testsupport::runCommand({"ffmpeg", "-hide_banner", "-loglevel", "error", "-nostdin", "-y",
+                                 "-i", mp4, "-c", "copy", "-bsf:v", "h264_mp4toannexb", avi},
+                                60000),
+        0);
     ASSERT_EQ(testsupport::runCommand({IFVTOOL_EXE, "import", mp4, ifv}, 60000), 0);
     for (const std::string& path : {avi, ifv}) {
         SCOPED_TRACE(path);
