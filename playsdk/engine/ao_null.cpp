@@ -1,4 +1,4 @@
-// The null sound output: accepts every format and drops the PCM.
+// The null sound output: accepts every format an output plays and drops the PCM.
 
 #include "sound_output.h"
 
@@ -9,7 +9,7 @@ namespace {
 class NullSoundOutput final : public SoundOutput {
   public:
     int create() override { return 0; }
-    int setFormat(int, int) override { return 0; }
+    int setFormat(int bits, int rate) override { return soundFormatPlayable(bits, rate) ? 0 : 1; }
     int start() override { return 0; }
     int setAudible(bool) override { return 0; }
     int writePcm(const uint8_t*, size_t) override { return kSoundWritten; }

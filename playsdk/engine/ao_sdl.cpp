@@ -58,7 +58,6 @@ bool onSdlThread(Fn&& fn) {
     return result;
 }
 
-constexpr int kMaxSampleRate = 192000;
 // Silence queued ahead of sound written to an idle device. PCM fed at the pace of real time
 // arrives a frame (40 ms) at a time while the device takes a period (32 ms) at a time; the
 // lead keeps the device from running dry between frames, at the cost of that much delay.
@@ -88,10 +87,7 @@ class SdlSoundOutput final : public SoundOutput {
     }
 
     int setFormat(int bitsPerSample, int sampleRate) override {
-        if (!created_ || started_)
-            return 1;
-        if ((bitsPerSample != 8 && bitsPerSample != 16) || sampleRate <= 0 ||
-            sampleRate > kMaxSampleRate)
+        if (!created_ || started_ || !soundFormatPlayable(bitsPerSample, sampleRate))
             return 1;
         bits_ = bitsPerSample;
         rate_ = sampleRate;

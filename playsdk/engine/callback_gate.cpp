@@ -8,7 +8,8 @@ namespace {
 thread_local const CallbackGate::Call* innermostCall = nullptr;
 }  // namespace
 
-CallbackGate::Call::Call(CallbackGate& gate) : gate_(gate), outer_(innermostCall) {
+CallbackGate::Call::Call(CallbackGate& gate)
+    : gate_(gate), outer_(innermostCall), context_(gate.portOrder_) {
     {
         std::lock_guard lock(gate_.lock_);
         ++gate_.running_;

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "files/regular_file.h"
 #include "format_handles.h"
 
 namespace zelplay {
@@ -40,8 +41,7 @@ std::optional<FileKind> fileKindOf(const std::string& path) {
 }
 
 bool fileReadable(const std::string& path) {
-    // Non-blocking, so that a FIFO without a writer answers at once.
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    const int fd = files::openRegular(path.c_str(), O_RDONLY);
     if (fd < 0)
         return false;
     ::close(fd);

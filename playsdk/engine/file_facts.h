@@ -54,7 +54,8 @@ struct MediaFacts {
 std::optional<MediaFacts> readMediaFacts(const std::string& path, uint32_t baseOffset);
 std::optional<MediaFacts> readAviFacts(const std::string& path);
 
-// Whether path names something that can be opened for reading.
+// Whether path names a regular file that can be opened for reading (a FIFO or a device is
+// refused at once, without waiting for anybody on its other end).
 bool fileReadable(const std::string& path);
 
 }  // namespace zelplay

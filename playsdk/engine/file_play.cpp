@@ -754,7 +754,7 @@ void FilePlayer::resetSpeed() {
     }
 }
 
-SeekResult FilePlayer::seek(float position) {
+SeekResult FilePlayer::seek(float position, bool wait) {
     const std::shared_ptr<FileSession> s = currentSession();
     if (!s || s->fileState() == FileState::Stopped)
         return SeekResult::NotPlaying;
@@ -769,7 +769,7 @@ SeekResult FilePlayer::seek(float position) {
     // The sound follows once the pictures have found their key frame.
     s->videoSeekMs.store(target);
     wakeThreads();
-    if (videoThreadOf == s.get())
+    if (!wait || videoThreadOf == s.get())
         return SeekResult::Asked;  // from a callback on the video thread: it answers later
     std::unique_lock l(s->seekLock);
     const bool answered = s->seekAnswer.wait_for(l, std::chrono::milliseconds(kSeekAnswerMs), [&] {

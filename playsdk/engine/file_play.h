@@ -134,7 +134,8 @@ class FilePlayer {
     void resetSpeed();                // back to 1.0, only while playing
     // Asks the video thread to jump to position (0..1) and waits up to kSeekAnswerMs for it
     // to find the key frame it lands on; the audio thread follows to that place.
-    SeekResult seek(float position);
+    // wait false: asks without waiting (SeekResult::Asked).
+    SeekResult seek(float position, bool wait = true);
 
     // Queries.
     FileState state();

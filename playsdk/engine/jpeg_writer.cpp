@@ -7,6 +7,8 @@
 // jpeglib.h needs FILE and size_t declared before it.
 #include <jpeglib.h>
 
+#include "files/regular_file.h"
+
 namespace zelplay {
 
 namespace {
@@ -112,7 +114,7 @@ bool runCompressor(Compressor& compressor, std::FILE* file, int quality, const P
 bool writeJpeg(const std::string& path, int quality, const PlanarView& picture) {
     if (picture.width < 2 || picture.height < 2 || picture.y == nullptr)
         return false;
-    std::FILE* file = std::fopen(path.c_str(), "wb");
+    std::FILE* file = files::fopenRegular(path.c_str(), "wb");  // a regular file or a new one
     if (file == nullptr)
         return false;
     bool ok;

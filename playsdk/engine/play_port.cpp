@@ -115,7 +115,16 @@ void PlayPort::finishStopping(Leftovers leftovers) {
     callbackGate_.waitForOtherCalls();  // the cleared decode callback is not running anywhere
 }
 
+bool PlayPort::mayWaitHere() {
+    if (CallbackContext::mayWaitFor(order_))
+        return true;
+    setError(ZELPLAY_ERR_RESOURCES);
+    return false;
+}
+
 int32_t PlayPort::setPlayMode(int32_t mode) {
+    if (!mayWaitHere())
+        return 0;
     Leftovers leftovers;
     {
         std::lock_guard decode(decodeLock_);
@@ -140,6 +149,8 @@ int32_t PlayPort::openStream(uint32_t bufferBytes) {
         setError(ZELPLAY_ERR_MODE);
         return 0;
     }
+    if (!mayWaitHere())
+        return 0;
     Leftovers leftovers;
     uint32_t code = ZELPLAY_ERR_NONE;
     {
@@ -167,6 +178,8 @@ int32_t PlayPort::openStream(uint32_t bufferBytes) {
 }
 
 int32_t PlayPort::close() {
+    if (!mayWaitHere())
+        return 0;
     Leftovers leftovers;
     {
         std::lock_guard decode(decodeLock_);
@@ -244,6 +257,8 @@ int32_t PlayPort::play(uintptr_t window) {
 }
 
 int32_t PlayPort::stop() {
+    if (!mayWaitHere())
+        return 0;
     Leftovers leftovers;
     {
         std::lock_guard decode(decodeLock_);
@@ -404,6 +419,8 @@ int32_t PlayPort::inputVideo(const uint8_t* record, uint32_t size) {
     const uint8_t* payload = record + kFrameHeaderBytes;
     const int mode = mode_.load();
     if (mode == kModeRealTime) {
+        if (!mayWaitHere())
+            return 0;
         std::lock_guard decode(decodeLock_);
         if (!playing_.load() || mode_.load() != kModeRealTime)
             return setError(ZELPLAY_ERR_NOT_PLAYING), 0;
@@ -441,6 +458,8 @@ int32_t PlayPort::inputAudio(const uint8_t* record, uint32_t size) {
     const int mode = mode_.load();
     if (mode != kModeRealTime && mode != kModeBuffered)
         return setError(ZELPLAY_ERR_MODE), 0;
+    if (!mayWaitHere())
+        return 0;
     DecodedPcm pcm;
     {
         std::lock_guard decode(decodeLock_);  // Stop waits for this frame (and its callback)
@@ -526,6 +545,9 @@ int32_t PlayPort::snapshot(const char* path, SnapshotFormat format, int32_t qual
 // ---- Callbacks and picture settings --------------------------------------------------
 
 int32_t PlayPort::setDecodeCallback(ZELPLAY_DEC_CALLBACK callback, ZELPLAY_USER user) {
+    // The wait below is for calls on other threads; from this port's own callback it is fine.
+    if (!CallbackContext::onlyOwnAndOlder(order_))
+        return setError(ZELPLAY_ERR_RESOURCES), 0;
     {
         std::lock_guard callbacks(callbackLock_);
         decodeCallback_ = {callback, user};
@@ -535,6 +557,8 @@ int32_t PlayPort::setDecodeCallback(ZELPLAY_DEC_CALLBACK callback, ZELPLAY_USER 
 }
 
 int32_t PlayPort::setSeiCallback(ZELPLAY_SEI_CALLBACK callback, ZELPLAY_USER user) {
+    if (!CallbackContext::onlyOwnAndOlder(order_))
+        return setError(ZELPLAY_ERR_RESOURCES), 0;
     {
         std::lock_guard callbacks(callbackLock_);
         seiCallback_ = {callback, user};
@@ -544,9 +568,11 @@ int32_t PlayPort::setSeiCallback(ZELPLAY_SEI_CALLBACK callback, ZELPLAY_USER use
 }
 
 int32_t PlayPort::setDrawCallback(ZELPLAY_DRAW_CALLBACK callback, ZELPLAY_USER user) {
-    // Not under stateLock_: ZelPlay_Stop holds it while it waits for the render thread,
-    // which may be inside the old callback.
-    video_->setDrawCallback(callback, handle(), user);
+    // Waits for a draw in progress on the render thread, which may be running the old
+    // callback: the rule of the setters above.
+    if (!CallbackContext::onlyOwnAndOlder(order_))
+        return setError(ZELPLAY_ERR_RESOURCES), 0;
+    video_->setDrawCallback(callback, handle(), user, order_);
     return 1;
 }
 

@@ -43,6 +43,7 @@
 #include <mutex>
 #include <vector>
 
+#include "callback_context.h"
 #include "callback_gate.h"
 #include "file_play.h"
 #include "frame_record.h"
@@ -81,6 +82,11 @@ class PlayPort : private FilePlayHost {
     PlayPort& operator=(const PlayPort&) = delete;
 
     ZELPLAY_PORT handle() const { return reinterpret_cast<ZELPLAY_PORT>(this); }
+    // The port's place in the order ports were made (CallbackContext).
+    uint64_t order() const { return order_; }
+    // Whether the calling thread may wait for this port's decoding and threads; when not
+    // (it runs a callback of this port or of a newer one), stores code 16.
+    bool mayWaitHere();
     uint32_t lastError() const { return lastError_.load(); }
     void setError(uint32_t code) { lastError_.store(code); }
 
@@ -251,6 +257,7 @@ class PlayPort : private FilePlayHost {
     void changeSpeed(double factor);
     int32_t changeSpeedChecked(double factor);  // fast() and slow()
 
+    const uint64_t order_ = nextPortOrder();
     std::atomic<uint32_t> lastError_{0};
     std::atomic<int> mode_{kModeRealTime};
     std::atomic<bool> opened_{false};
@@ -289,9 +296,9 @@ class PlayPort : private FilePlayHost {
     bool heard_ = false;                  // this is the sound port; soundLock_
 
     std::mutex callbackLock_;
-    DecodeCallback decodeCallback_;  // guarded by callbackLock_
-    SeiCallback seiCallback_;        // guarded by callbackLock_
-    CallbackGate callbackGate_;      // counts decode and SEI callback calls in progress
+    DecodeCallback decodeCallback_;      // guarded by callbackLock_
+    SeiCallback seiCallback_;            // guarded by callbackLock_
+    CallbackGate callbackGate_{order_};  // counts decode and SEI callback calls in progress
 
     std::mutex queueLock_;
     std::deque<QueuedFrame> queue_;   // guarded by queueLock_

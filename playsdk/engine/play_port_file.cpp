@@ -19,6 +19,8 @@ bool validPosition(float position) {
 }  // namespace
 
 int32_t PlayPort::openFile(const char* path) {
+    if (!mayWaitHere())
+        return 0;
     Leftovers leftovers;
     int32_t result = 0;
     {
@@ -31,6 +33,8 @@ int32_t PlayPort::openFile(const char* path) {
 }
 
 int32_t PlayPort::openFileEx(const char* path, uint32_t baseOffset, uint32_t startTime) {
+    if (!mayWaitHere())
+        return 0;
     Leftovers leftovers;
     int32_t result = 0;
     {
@@ -106,7 +110,9 @@ int32_t PlayPort::setPlayPos(float position) {
         return setError(ZELPLAY_ERR_MODE), 0;
     if (!validPosition(position))
         return setError(ZELPLAY_ERR_ARGUMENT), 0;
-    switch (file_.seek(position)) {
+    // The seek waits for the video thread to land, unless that could hold up this thread's
+    // own callback's port.
+    switch (file_.seek(position, CallbackContext::mayWaitFor(order_))) {
         case SeekResult::NotPlaying:
             return setError(ZELPLAY_ERR_NO_POSITION), 0;
         case SeekResult::NoKeyFrame:

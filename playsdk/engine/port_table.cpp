@@ -152,6 +152,10 @@ bool PortTable::destroy(ZELPLAY_PORT handle) {
                                [&](const auto& p) { return p->handle() == handle; });
         if (it == ports_.end())
             return false;
+        // Freeing waits for the port's decoding and threads: refused (code 16) where that
+        // could close a circle of callbacks waiting for each other; the port stays.
+        if (!(*it)->mayWaitHere())
+            return false;
         port = std::move(*it);
         ports_.erase(it);
     }

@@ -5,6 +5,7 @@
 
 #include "bmp_writer.h"
 #include "caption.h"
+#include "files/regular_file.h"
 #include "jpeg_writer.h"
 
 namespace zelplay {
@@ -13,8 +14,10 @@ namespace {
 
 constexpr uint8_t kNeutralChroma = 128;
 
+// A snapshot goes to a regular file or a new one, never to a FIFO or a device (whose open
+// or writes could wait for the outside world).
 bool writeWholeFile(const std::string& path, const std::vector<uint8_t>& bytes) {
-    std::FILE* file = std::fopen(path.c_str(), "wb");
+    std::FILE* file = files::fopenRegular(path.c_str(), "wb");
     if (file == nullptr)
         return false;
     const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();

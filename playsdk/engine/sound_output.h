@@ -53,8 +53,8 @@ class SoundOutput {
     virtual ~SoundOutput() = default;
     // Each returns 0 on success.
     virtual int create() = 0;
-    // 0 = done, 1 = refused (started already, no output created, or a format the output
-    // cannot play: bits other than 8 and 16, a rate outside 1..192000).
+    // 0 = done, 1 = refused (started already, no output created, or a format that is not
+    // soundFormatPlayable).
     virtual int setFormat(int bitsPerSample, int sampleRate) = 0;
     // Opens the device when the output is audible.
     virtual int start() = 0;
@@ -87,6 +87,15 @@ std::unique_ptr<SoundOutput> createSoundOutput();
 // Replaces the choice (tests); null restores it. Returns the previous factory.
 using SoundOutputFactory = std::unique_ptr<SoundOutput> (*)();
 SoundOutputFactory setSoundOutputFactory(SoundOutputFactory factory);
+
+// The formats every output plays: 8 or 16 bits at 4 000 to 192 000 Hz. Below that a device
+// period lasts seconds, and closing the device waits that long for its thread.
+inline constexpr int kMinSoundRate = 4000;
+inline constexpr int kMaxSoundRate = 192000;
+inline bool soundFormatPlayable(int bitsPerSample, int sampleRate) {
+    return (bitsPerSample == 8 || bitsPerSample == 16) && sampleRate >= kMinSoundRate &&
+           sampleRate <= kMaxSoundRate;
+}
 
 // The port volume 0..65535 as a percent: trunc(v * (1 / 65535) * 100).
 unsigned volumePercent(uint16_t volume);

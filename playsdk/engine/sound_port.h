@@ -5,9 +5,13 @@
 // made later at a freed port's address is not taken for it; freeing the heard port
 // silences it and leaves no port heard.
 //
-// Lock order: designationLock_, then the sound lock of one port at a time (the old sound
-// port's, released, then the new one's). No port lock but the sound locks is taken here and
-// no sound lock is held when this is called, so a decode callback may switch the sound.
+// Lock order: switchLock_, then the sound lock of one port at a time (the old sound port's,
+// released, then the new one's); designationLock_ comes last, held only to read or change
+// which port is heard (with, in play, the port table's list lock inside it). The heard device
+// opens and closes under switchLock_, so at most one is open at any time; freeing a port
+// that is not heard never takes switchLock_, so it never waits for another port's device.
+// No port lock but the sound locks is taken here and no sound lock is held when this is
+// called, so a decode callback may switch the sound.
 #pragma once
 
 #include <cstdint>
@@ -35,6 +39,10 @@ class SoundPort {
   private:
     SoundPort() = default;
 
+    // Takes the heard port out of the designation (none is heard then).
+    std::shared_ptr<PlayPort> takeHeard();
+
+    std::mutex switchLock_;  // one switch (play, stop) at a time
     std::mutex designationLock_;
     std::weak_ptr<PlayPort> heard_;  // guarded by designationLock_
 };

@@ -41,8 +41,10 @@ class VideoOutput {
         return nullptr;
     }
     // The caller's drawing over each shown picture; a null callback turns it off.
+    // portOrder: the port's place in the order ports were made (CallbackContext), which the
+    // render thread takes while it runs the callback.
     virtual void setDrawCallback(ZELPLAY_DRAW_CALLBACK callback, ZELPLAY_PORT port,
-                                 ZELPLAY_USER user) = 0;
+                                 ZELPLAY_USER user, uint64_t portOrder) = 0;
     // Hands one picture over (planes Y, V, U); true when taken or dropped for a busy slot.
     virtual bool present(const uint8_t* y, const uint8_t* v, const uint8_t* u, int width,
                          int height) = 0;

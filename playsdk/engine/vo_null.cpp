@@ -11,7 +11,7 @@ class NullVideoOutput final : public VideoOutput {
     bool selectDevice(int) override { return true; }
     bool setup(SurfaceKind, uintptr_t, int, int) override { return true; }
     void teardown() override {}
-    void setDrawCallback(ZELPLAY_DRAW_CALLBACK, ZELPLAY_PORT, ZELPLAY_USER) override {}
+    void setDrawCallback(ZELPLAY_DRAW_CALLBACK, ZELPLAY_PORT, ZELPLAY_USER, uint64_t) override {}
     bool present(const uint8_t* y, const uint8_t* v, const uint8_t* u, int width,
                  int height) override {
         return y && v && u && width > 0 && height > 0;

@@ -7,7 +7,10 @@
 // not the library's go to the handler that was installed before it.
 //
 // Thread contract: each connection is used by one thread at a time (a render thread owns
-// its own); open, the destructor and takeErrors may run on any thread.
+// its own); open, the destructor and takeErrors may run on any thread. A connection comes
+// with the extensions the library uses (MIT-SHM, XVideo, RandR) already set up, so that
+// libXext's process-wide bookkeeping of them changes only while connections open and close,
+// which happens one at a time.
 #pragma once
 
 #include <X11/Xlib.h>

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "callback_context.h"
 #include "display_devices.h"
 #include "library_log.h"
 #include "picture_drawer.h"
@@ -256,12 +257,13 @@ std::unique_ptr<VideoOutput::Ending> X11VideoOutput::detach() {
 }
 
 void X11VideoOutput::setDrawCallback(ZELPLAY_DRAW_CALLBACK callback, ZELPLAY_PORT port,
-                                     ZELPLAY_USER user) {
+                                     ZELPLAY_USER user, uint64_t portOrder) {
     {
         std::lock_guard draw(drawLock_);
         drawFn_ = callback;
         drawPort_ = port;
         drawUser_ = user;
+        drawOrder_ = portOrder;
     }
     if (drawingFor != this) {
         // Waits out a draw-over that is running with the old callback.
@@ -365,9 +367,11 @@ void X11VideoOutput::drawPicture(Session& s, bool refresh) {
     if (s.gone || !s.viewable || s.obscured || s.width <= 0 || s.height <= 0 || s.current.empty())
         return;  // costs nothing while it cannot be seen
     DrawOver over;
+    uint64_t order = 0;
     {
         std::lock_guard draw(drawLock_);
         over = {drawFn_, drawPort_, drawUser_};
+        order = drawOrder_;
     }
     std::unique_lock call(drawCallLock_, std::defer_lock);
     if (over.fn != nullptr)
@@ -385,7 +389,11 @@ void X11VideoOutput::drawPicture(Session& s, bool refresh) {
     if (drawer == nullptr)
         return;
     drawingFor = this;
-    const bool ok = drawer->draw(s.current, s.width, s.height, over, refresh);
+    bool ok = false;
+    {
+        CallbackContext context(order);  // the draw-over callback runs in there
+        ok = drawer->draw(s.current, s.width, s.height, over, refresh);
+    }
     drawingFor = nullptr;
     const X11Errors errors = s.connection->takeErrors();
     if (errors.count != 0 && (errors.code == BadWindow || errors.code == BadDrawable)) {

@@ -35,8 +35,8 @@ class X11VideoOutput final : public VideoOutput {
     std::unique_ptr<Ending> detach() override;
     // When it returns, the old callback is no longer running and will not be called again
     // (unless it is called from the callback itself).
-    void setDrawCallback(ZELPLAY_DRAW_CALLBACK callback, ZELPLAY_PORT port,
-                         ZELPLAY_USER user) override;
+    void setDrawCallback(ZELPLAY_DRAW_CALLBACK callback, ZELPLAY_PORT port, ZELPLAY_USER user,
+                         uint64_t portOrder) override;
     bool present(const uint8_t* y, const uint8_t* v, const uint8_t* u, int width,
                  int height) override;
     bool presentShared(const Picture& picture) override;
@@ -73,6 +73,7 @@ class X11VideoOutput final : public VideoOutput {
     ZELPLAY_DRAW_CALLBACK drawFn_ = nullptr;  // guarded by drawLock_
     ZELPLAY_PORT drawPort_ = 0;               // guarded by drawLock_
     ZELPLAY_USER drawUser_ = 0;               // guarded by drawLock_
+    uint64_t drawOrder_ = 0;                  // guarded by drawLock_
     std::mutex drawCallLock_;                 // held by a render thread around a draw-over
 
     std::atomic<VideoBackend> backend_{VideoBackend::Null};

@@ -17,6 +17,7 @@
 #include <new>
 #include <vector>
 
+#include "files/regular_file.h"
 #include "le_bytes.h"
 #include "library_log.h"
 #include "zelplay/avilib.h"
@@ -633,7 +634,8 @@ avi_reader_t* avi_reader_open(const char* path, int build_index) {
         fail(AVI_ERR_NO_MEM);
         return nullptr;
     }
-    h->fd = open(path, O_RDONLY | O_CLOEXEC);
+    // Never a wait on the open (a FIFO, a device): only regular files are read.
+    h->fd = files::openRegular(path, O_RDONLY);
     struct stat st;
     if (h->fd < 0 || fstat(h->fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         delete h;

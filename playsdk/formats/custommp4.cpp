@@ -15,6 +15,7 @@
 #include <new>
 #include <vector>
 
+#include "files/regular_file.h"
 #include "le_bytes.h"
 #include "zelplay/custommp4.h"
 
@@ -708,7 +709,11 @@ custommp4_t* custommp4_open(const char* path, uint8_t mode, uint32_t base_offset
     if (h == nullptr) {
         return nullptr;
     }
-    h->file = path != nullptr ? fopen(path, streamMode) : nullptr;
+    // A record is read only from a regular file, opened without a wait (a FIFO, a device);
+    // the writer takes what it is given (a device that fills up, say).
+    h->file = mode == CUSTOMMP4_MODE_READ ? files::fopenRegular(path, streamMode)
+              : path != nullptr           ? fopen(path, streamMode)
+                                          : nullptr;
     if (h->file == nullptr) {
         printf("open file failed\n");
         destroyHandle(h);

@@ -1,5 +1,9 @@
 #include "library_log.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -28,10 +32,19 @@ void logLine(const char* format, ...) {
         std::fprintf(stderr, "zelplay: %s\n", text);
         return;
     }
-    if (std::FILE* f = std::fopen(target, "a")) {
-        std::fprintf(f, "zelplay: %s\n", text);
-        std::fclose(f);
+    // Opened and written without waiting: a FIFO nobody reads, or a full pipe, loses the
+    // line instead of holding up the thread (which may hold a port's lock).
+    const int fd = ::open(target, O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK | O_CLOEXEC, 0666);
+    if (fd < 0)
+        return;
+    char line[sizeof text + 16];
+    const int length = std::snprintf(line, sizeof line, "zelplay: %s\n", text);
+    if (length > 0) {
+        const ssize_t written =
+            ::write(fd, line, std::min(static_cast<size_t>(length), sizeof line - 1));
+        (void)written;  // a line the file does not take at once is lost
     }
+    ::close(fd);
 }
 
 }  // namespace zelplay

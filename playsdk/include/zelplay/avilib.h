@@ -8,6 +8,9 @@
  * and the buffers: a damaged file gives an error or a shorter index. Index entries whose data
  * lies beyond the end of the file are kept; reading such a frame or chunk fails with code 3.
  *
+ * Only regular files are read, and the open never waits (a FIFO or a device fails with
+ * AVI_ERR_READ at once).
+ *
  * What the reader has to say (an index rebuilt, a short read) goes to the library's log:
  * standard error, the file named by ZELPLAY_LOG, or nowhere when ZELPLAY_LOG is "off".
  *

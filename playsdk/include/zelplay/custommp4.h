@@ -34,7 +34,8 @@ enum {
 
 /* Opens a record. Returns NULL on failure ("open mode error", "open file failed", or the
  * header check that failed). In read mode segment 0's index tables are loaded and the next
- * video and audio frame numbers are 0. */
+ * video and audio frame numbers are 0; only a regular file is read, and the open never waits
+ * (a FIFO or a device fails with "open file failed"). */
 ZELPLAY_API custommp4_t* custommp4_open(const char* path, uint8_t mode, uint32_t base_offset);
 
 /* Finishes a record being written (when it holds at least one frame), then destroys the

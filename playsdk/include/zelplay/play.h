@@ -22,21 +22,28 @@
  * calls into it is safe (that call either completes on the port or finds no port).
  *
  * Callbacks run on library threads (the caller's own thread for real-time input) while the
- * port's decoding is held up for them. What a callback (decode, SEI or draw) may call on its
- * own port:
- *   - every export except ZelPlay_Stop, ZelPlay_Close, ZelPlay_SetPlayMode,
+ * port's decoding is held up for them. What a callback (decode, SEI or draw) may call:
+ *   - on its own port, every export except ZelPlay_Stop, ZelPlay_Close, ZelPlay_SetPlayMode,
  *     ZelPlay_OpenStream, ZelPlay_OpenFile, ZelPlay_OpenFileEx, ZelPlay_FreePort and the
- *     input calls (ZelPlay_InputVideoData, ZelPlay_InputAudioData), which wait for the
- *     decoding in progress and so for the callback itself;
- *   - those it may call also while another thread stops, closes, frees or re-modes the
- *     port: none of them deadlocks, since those calls wait for the library's threads only
- *     after letting go of what a callback's call needs. The other thread's call then ends
- *     first or last: a ZelPlay_Play that comes after a stop starts play again;
+ *     input calls (ZelPlay_InputVideoData, ZelPlay_InputAudioData), which would wait for the
+ *     decoding in progress and so for the callback itself: they are refused with
+ *     ZELPLAY_ERR_RESOURCES (ZelPlay_FreePort returns 0 and the port stays);
+ *   - on other ports, every export. The calls above, and the callback setters
+ *     (ZelPlay_SetDecCallBack, ZelPlay_RigisterSEICallBack, ZelPlay_RigisterDrawFun), wait
+ *     for the other port's decoding or callbacks, and so work only on ports made (by
+ *     ZelPlay_GetPort) after the callback's own port. On ports made before it they are
+ *     refused with ZELPLAY_ERR_RESOURCES: two callbacks calling into each other's ports can
+ *     never wait for each other in a circle;
+ *   - while another thread stops, closes, frees or re-modes the callback's own port, every
+ *     call it may make: none of them deadlocks, since those calls wait for the library's
+ *     threads only after letting go of what a callback's call needs. The other thread's
+ *     call then ends first or last: a ZelPlay_Play that comes after a stop starts play
+ *     again;
  *   - a callback that replaces another kind of callback (ZelPlay_RigisterDrawFun from a
  *     decode callback, ZelPlay_SetDecCallBack from the draw callback) waits for a call of
  *     that one in progress, so two callbacks must not replace each other at the same time;
- *   - ZelPlay_SetPlayPos from a callback on the file video thread (decode or SEI) returns
- *     at once, before the seek has found its key frame.
+ *   - ZelPlay_SetPlayPos from a callback on the file video thread, or on a port that is not
+ *     newer than the callback's, returns at once, before the seek has found its key frame.
  * Once ZelPlay_SetDecCallBack or ZelPlay_RigisterSEICallBack has returned, the callback it
  * replaced or cleared is no longer running and is not called again (a callback that clears
  * itself returns from the clearing call at once). The buffers a callback receives are valid
@@ -82,15 +89,16 @@ typedef intptr_t ZELPLAY_USER;
 #define ZELPLAY_ERR_RENDERER 7     /* the renderer cannot be set up for the window */
 #define ZELPLAY_ERR_DECODER 8      /* the decoder cannot be set up */
 #define ZELPLAY_ERR_SOUND_FORMAT 9 /* the sound output refuses the format */
-#define ZELPLAY_ERR_VIDEO_DECODE                                                             \
-    10                                 /* video frame not decoded (or dropped for a gap), or \
-                                          no key frame to seek to */
+/* Video frame not decoded (or dropped for a gap), or no key frame to seek to. */
+#define ZELPLAY_ERR_VIDEO_DECODE 10
 #define ZELPLAY_ERR_AUDIO_DECODE 11    /* audio frame not decoded */
 #define ZELPLAY_ERR_NO_POSITION 12     /* file play is not running */
 #define ZELPLAY_ERR_SNAPSHOT_FOLDER 13 /* the snapshot folder cannot be created */
 #define ZELPLAY_ERR_SNAPSHOT_WRITE 14  /* the snapshot file cannot be written */
 #define ZELPLAY_ERR_BUFFER_FULL 15     /* the source buffer is full */
-#define ZELPLAY_ERR_RESOURCES 16       /* out of memory, or a thread cannot be started */
+/* Out of memory, or a thread cannot be started, or a call from a callback that would wait for
+ * the callback itself. */
+#define ZELPLAY_ERR_RESOURCES 16
 
 /* Longest file path a port keeps, terminating NUL included (ZelPlay_OpenFile, ZelPlay_OpenFileEx,
  * ZelPlay_GetPlayInfo's buffer). */
@@ -194,9 +202,10 @@ ZELPLAY_API int32_t ZelPlay_Stop(ZELPLAY_PORT port);
 
 /* Sound. Every port decodes its audio; one port of the process, the sound port, is heard.
  * ZelPlay_PlaySound silences the sound port, then makes this port the sound port, opening
- * its sound output for bitsPerSample (8 or 16) mono at sampleRate unless it runs already in a
- * format of its own audio; a format the output refuses stores ZELPLAY_ERR_SOUND_FORMAT and
- * leaves no port heard. Samples are played signed, as DecAudioFrame hands them on (it makes
+ * its sound output for bitsPerSample (8 or 16) mono at sampleRate (4 000 to 192 000 Hz)
+ * unless it runs already in a format of its own audio; another format stores
+ * ZELPLAY_ERR_SOUND_FORMAT and leaves no port heard. Freeing a port never waits for another
+ * port's sound device to close. Samples are played signed, as DecAudioFrame hands them on (it makes
  * raw unsigned 8-bit PCM signed), so 8-bit sound is heard as it was recorded.
  * ZelPlay_StopSound silences the sound port at once and always returns 1. The volume,
  * 0..65535 (the low 16 bits of the argument), scales what the port plays by
@@ -229,7 +238,8 @@ ZELPLAY_API int32_t ZelPlay_GetPictureSize(ZELPLAY_PORT port, int32_t* width, in
  * of tag drawn in a strip under the picture. A path without a "/" after its first character
  * is a file name in $HOME/SnapShotFile; missing folders are made. quality: 0..100, only the
  * low 8 bits are looked at. Errors: 1 path, tag or quality, 5 not open, 6 not playing,
- * 13 folder cannot be made, 14 file cannot be written. */
+ * 13 folder cannot be made, 14 file cannot be written (also a path that names something
+ * other than a regular file: a snapshot never waits on a FIFO or a device). */
 ZELPLAY_API int32_t ZelPlay_GetBMP(ZELPLAY_PORT port, const char* path);
 ZELPLAY_API int32_t ZelPlay_GetJPG(ZELPLAY_PORT port, const char* path, int32_t quality);
 ZELPLAY_API int32_t ZelPlay_GetBMPWithTag(ZELPLAY_PORT port, const char* path, const char* tag);
@@ -239,6 +249,8 @@ ZELPLAY_API int32_t ZelPlay_GetJPGWithTag(ZELPLAY_PORT port, const char* path, i
 /* File play (mode 2). ZelPlay_OpenFile takes a record (".ifv", at offset 0) or an AVI file
  * (".avi"); ZelPlay_OpenFileEx a record at a byte offset of its file, played from startTime
  * (seconds since 1970) when that lies inside the record. Positions are 0..1 of the file.
+ * Only regular files are opened, and never with a wait: a FIFO, a folder or a device is
+ * refused at once with ZELPLAY_ERR_FILE_OPEN (ZelPlay_GetMediaInfo returns 0).
  * An AVI file plays at the rate its header declares; an empty chunk (a dropped frame, as
  * FFmpeg's muxer writes between the pictures of a B-frame stream) is a frame's time without
  * a picture.

@@ -279,3 +279,97 @@ TEST_F(StalledSound, BufferedPortsPlayOnWhileTheHeardPortsDeviceTakesNothing) {
     ZelPlay_FreePort(heard.handle);
     ZelPlay_FreePort(other.handle);
 }
+
+TEST(SoundRates, RatesNoOutputCanPlayAreRefused) {
+    // Below 4 kHz a device period lasts seconds (closing it waits that long); above 192 kHz
+    // no device plays.
+    zelplay::setSoundOutputFactory(zelplay::createNullSoundOutput);
+    const Port p = makePort(ZELPLAY_MODE_REALTIME);
+    for (int32_t rate : {0, 1, 100, 3999, 192001}) {
+        EXPECT_EQ(ZelPlay_PlaySound(p.handle, 16, rate), 0) << rate;
+        EXPECT_EQ(ZelPlay_GetLastError(p.handle), 9u) << rate;
+    }
+    for (int32_t rate : {4000, 8000, 192000}) {
+        EXPECT_EQ(ZelPlay_PlaySound(p.handle, 16, rate), 1) << rate;
+        ZelPlay_StopSound();
+    }
+    EXPECT_EQ(ZelPlay_PlaySound(p.handle, 12, 8000), 0);
+    ZelPlay_FreePort(p.handle);
+    zelplay::setSoundOutputFactory(nullptr);
+}
+
+namespace {
+
+// An output whose device takes long to close (as one whose period lasts seconds does).
+class SlowClosingOutput final : public zelplay::SoundOutput {
+  public:
+    int create() override { return 0; }
+    int setFormat(int, int) override { return 0; }
+    int start() override {
+        started_ = true;
+        open_ = audible_;
+        return 0;
+    }
+    int setAudible(bool audible) override {
+        audible_ = audible;
+        if (!audible)
+            closeDevice();
+        else
+            open_ = started_;
+        return 0;
+    }
+    int writePcm(const uint8_t*, size_t) override { return zelplay::kSoundWritten; }
+    uint32_t msUntilRoom() override { return 1; }
+    int setVolume(unsigned) override { return 0; }
+    int stop() override {
+        started_ = false;
+        closeDevice();
+        return 0;
+    }
+    void destroy() override {}
+    zelplay::SoundOutputState state() override { return {}; }
+
+    static std::atomic<bool> holdClose;
+    static std::atomic<int> closing;
+
+  private:
+    void closeDevice() {
+        if (!open_)
+            return;
+        open_ = false;
+        ++closing;
+        testsupport::waitFor([] { return !holdClose.load(); }, 60000, 1);
+        --closing;
+    }
+    bool started_ = false;  // the port's sound lock guards every call
+    bool audible_ = false;
+    bool open_ = false;
+};
+std::atomic<bool> SlowClosingOutput::holdClose{false};
+std::atomic<int> SlowClosingOutput::closing{0};
+
+}  // namespace
+
+TEST(SoundPortLocks, FreeingAPortNeverWaitsForAnotherPortsDeviceToClose) {
+    zelplay::setSoundOutputFactory([]() -> std::unique_ptr<zelplay::SoundOutput> {
+        return std::make_unique<SlowClosingOutput>();
+    });
+    const Port heard = makePort(ZELPLAY_MODE_REALTIME);
+    const Port other = makePort(ZELPLAY_MODE_REALTIME);
+    ASSERT_EQ(ZelPlay_PlaySound(heard.handle, 16, 8000), 1);
+    SlowClosingOutput::holdClose = true;
+    std::thread freeing([&] { ZelPlay_FreePort(heard.handle); });  // closes its device slowly
+    ASSERT_TRUE(testsupport::waitFor([] { return SlowClosingOutput::closing.load() > 0; }, 20000));
+    // An unrelated port is freed while that device is still closing.
+    std::atomic<bool> freed{false};
+    std::thread other_([&] {
+        ZelPlay_FreePort(other.handle);
+        freed = true;
+    });
+    const bool freedMeanwhile = testsupport::waitFor([&] { return freed.load(); }, 20000);
+    SlowClosingOutput::holdClose = false;
+    freeing.join();
+    other_.join();
+    EXPECT_TRUE(freedMeanwhile) << "FreePort waited for another port's device";
+    zelplay::setSoundOutputFactory(nullptr);
+}
