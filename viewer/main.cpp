@@ -7,8 +7,10 @@
 
 #include "CommandLine.h"
 #include "VidwallApp.h"
+#include "session/session_env.h"
 
 int main(int argc, char** argv) {
+    session::refuseBusAutolaunch();  // before Qt or SDL start threads
     using namespace vidwall;
     QStringList arguments;
     for (int i = 0; i < argc; ++i)

@@ -1,6 +1,7 @@
 #include "SoundPath.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <exception>
@@ -14,9 +15,23 @@ std::atomic<unsigned> g_audioNextSlot{0};
 std::atomic<std::uint64_t> g_audioCallbacks{0};
 
 namespace {
-// SDL's legacy audio calls are not made for concurrent callers: opening, closing, SDL_Init
-// and SDL_Quit by different play threads are serialised here.
-std::mutex g_soundDeviceLock;
+// SDL's legacy audio calls are not made for concurrent callers: starting SDL, opening and
+// closing the device by different play threads are serialised here. Timed, so that a run
+// whose turn does not come (SDL stuck in its start, below) plays on without sound.
+std::timed_mutex g_soundDeviceLock;
+constexpr auto kDeviceTurnWait = std::chrono::seconds(3);
+
+// SDL's audio is started once and kept, never quit by the wall: a host may use SDL itself,
+// and each start looks for a D-Bus session bus, which without one means libdbus forking a
+// helper from this multithreaded process (a child that can hang on a lock another thread
+// held). SDL's SIGINT and SIGTERM handlers stay out: the signals are the host's, unless the
+// host chose otherwise through the hint. Needs g_soundDeviceLock.
+bool startSdlAudio() {
+    if (SDL_WasInit(SDL_INIT_AUDIO) != 0)
+        return true;
+    SDL_SetHintWithPriority(SDL_HINT_NO_SIGNAL_HANDLERS, "1", SDL_HINT_DEFAULT);
+    return SDL_InitSubSystem(SDL_INIT_TIMER | SDL_INIT_AUDIO) == 0;
+}
 
 // Bytes handed over and not yet played. Only a pace: read loosely.
 std::uint64_t waitingBytes() {
@@ -98,9 +113,12 @@ bool SoundPath::open(AVCodecContext* decoder) {
     m_nNextSlot = 0;
     m_pLastChunk = m_outputBuffers.back().get();
 
-    std::lock_guard lock(g_soundDeviceLock);
+    std::unique_lock lock(g_soundDeviceLock, std::defer_lock);
+    if (!lock.try_lock_for(kDeviceTurnWait))
+        return false;
     m_bTriedDevice = true;
-    SDL_Init(SDL_INIT_TIMER | SDL_INIT_AUDIO);
+    if (!startSdlAudio())
+        return false;
     SDL_AudioSpec wanted{};
     wanted.freq = kOutputRate;
     wanted.format = AUDIO_S16SYS;
@@ -251,7 +269,6 @@ void SoundPath::close() {
     if (m_bSoundOpen) {
         std::lock_guard lock(g_soundDeviceLock);
         SDL_CloseAudio();  // the callback has stopped when this returns
-        SDL_Quit();
         clearAudioSlots();
         m_bSoundOpen = false;
         m_bDeviceStarted = false;

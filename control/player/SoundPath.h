@@ -66,7 +66,8 @@ class SoundPath {
     SoundPath& operator=(const SoundPath&) = delete;
 
     // Opens the device for this run and prepares the resampler. False when the device cannot
-    // be opened (another run holds it, or there is no sound): the run then plays silently.
+    // be opened (another run holds it, there is no sound, or SDL has not answered another
+    // run's call for seconds): the run then plays silently.
     // The device starts playing once the first kLeadBytes of sound are handed over, so that
     // sound begins without a gap.
     bool open(AVCodecContext* decoder);

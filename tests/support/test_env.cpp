@@ -2,10 +2,14 @@
 // options, so that a test behaves the same under ctest, by hand and in a debugger.
 #include <cstdlib>
 
+#include "session/session_env.h"
+
 namespace {
 
-// No sound card and no X server unless a test asks for one itself.
+// No sound card and no X server unless a test asks for one itself, and no D-Bus session bus
+// started for Qt or SDL.
 [[gnu::constructor]] void setTestEnvironmentDefaults() {
+    session::refuseBusAutolaunch();
     setenv("SDL_AUDIODRIVER", "dummy", 0);
     setenv("QT_QPA_PLATFORM", "offscreen", 0);
     setenv("MONVID_TEST_MEDIA", MONVID_TEST_MEDIA_DIR, 0);
@@ -15,9 +19,15 @@ namespace {
 
 extern "C" {
 
-const char* __asan_default_options() { return "detect_leaks=1:abort_on_error=1"; }
-const char* __ubsan_default_options() { return "print_stacktrace=1:halt_on_error=1"; }
-const char* __tsan_default_options() { return "halt_on_error=1:second_deadlock_stack=1"; }
+const char* __asan_default_options() {
+    return "detect_leaks=1:abort_on_error=1";
+}
+const char* __ubsan_default_options() {
+    return "print_stacktrace=1:halt_on_error=1";
+}
+const char* __tsan_default_options() {
+    return "halt_on_error=1:second_deadlock_stack=1";
+}
 
 // fontconfig keeps the patterns of the fonts pango asked for in caches that live as long as
 // the process (pango's font map of each thread holds them) and frees none of them at exit.

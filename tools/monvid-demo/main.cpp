@@ -17,8 +17,10 @@
 #include "GridLayout.h"
 #include "Mydlg.h"
 #include "ShowVideoDlg.h"
+#include "session/session_env.h"
 
 int main(int argc, char** argv) {
+    session::refuseBusAutolaunch();  // before Qt or SDL start threads
     QApplication app(argc, argv);
     QApplication::setApplicationName("monvid-demo");
 

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "session/session_env.h"
 #include "zelplay_cli.h"
 
 namespace {
@@ -74,6 +75,7 @@ bool parseSize(const char* text, int* width, int* height) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    session::refuseBusAutolaunch();  // before SDL starts threads
     using namespace zelplaycli;
     std::vector<std::string> files;
     bool info = false;
