@@ -3,6 +3,10 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 
+#include <cstdlib>
+
+#include "XDisplay.h"
+
 namespace vidwall {
 
 namespace {
@@ -12,7 +16,103 @@ class Texts {
     Q_DECLARE_TR_FUNCTIONS(CommandLine)
 };
 
+// Qt's own command-line options (QGuiApplication's and QApplication's, X11's among them),
+// with one dash or two, and whether each takes a value.
+struct QtOption {
+    const char* name;
+    bool takesValue;
+};
+constexpr QtOption kQtOptions[] = {
+    {"platform", true},
+    {"platformpluginpath", true},
+    {"platformtheme", true},
+    {"plugin", true},
+    {"qwindowgeometry", true},
+    {"qwindowicon", true},
+    {"qwindowtitle", true},
+    {"session", true},
+    {"display", true},
+    {"geometry", true},
+    {"style", true},
+    {"stylesheet", true},
+    {"name", true},
+    {"title", true},
+    {"reverse", false},
+    {"widgetcount", false},
+    {"nograb", false},
+    {"dograb", false},
+    {"sync", false},
+    {"visual", true},
+    {"qmljsdebugger", true},
+};
+
+// The Qt option an argument names ("-platform", "--display=:1", ...), or null.
+const QtOption* qtOption(const QString& argument, bool* valueAttached) {
+    if (!argument.startsWith('-') || argument == "-" || argument == "--")
+        return nullptr;
+    QString name = argument.mid(argument.startsWith("--") ? 2 : 1);
+    const qsizetype equals = name.indexOf('=');
+    *valueAttached = equals >= 0;
+    if (equals >= 0)
+        name.truncate(equals);
+    for (const QtOption& option : kQtOptions)
+        if (name == QLatin1String(option.name))
+            return &option;
+    return nullptr;
+}
+
+// The value of Qt's option `name` among the arguments, or empty.
+QString qtOptionValue(const QStringList& arguments, const char* name) {
+    for (qsizetype i = 1; i < arguments.size(); ++i) {
+        bool attached = false;
+        const QtOption* option = qtOption(arguments[i], &attached);
+        if (!option || !option->takesValue)
+            continue;
+        const QString value = attached ? arguments[i].section('=', 1)
+                                       : (i + 1 < arguments.size() ? arguments[i + 1] : QString());
+        if (QLatin1String(option->name) == QLatin1String(name))
+            return value;
+        if (!attached)
+            ++i;
+    }
+    return {};
+}
+
 }  // namespace
+
+QStringList withoutQtOptions(const QStringList& arguments) {
+    QStringList ours;
+    for (qsizetype i = 0; i < arguments.size(); ++i) {
+        bool attached = false;
+        const QtOption* option = i > 0 ? qtOption(arguments[i], &attached) : nullptr;
+        if (!option) {
+            ours << arguments[i];
+            continue;
+        }
+        if (option->takesValue && !attached)
+            ++i;  // its value goes with it
+    }
+    return ours;
+}
+
+QString displayProblem(const QStringList& arguments) {
+    QString platform = qtOptionValue(arguments, "platform");
+    if (platform.isEmpty())
+        platform = QString::fromLocal8Bit(qgetenv("QT_QPA_PLATFORM"));
+    platform = platform.section(':', 0, 0).section(';', 0, 0);
+    if (platform.isEmpty() && !qgetenv("WAYLAND_DISPLAY").isEmpty())
+        return {};  // Qt chooses between Wayland and X11 itself
+    if (!platform.isEmpty() && platform != "xcb")
+        return {};  // offscreen, wayland, vnc, ...: Qt says what it lacks
+    QString display = qtOptionValue(arguments, "display");
+    if (display.isEmpty())
+        display = QString::fromLocal8Bit(qgetenv("DISPLAY"));
+    if (display.isEmpty())
+        return Texts::tr("没有可以显示窗口的显示器（DISPLAY 未设置）。");
+    if (!canOpenXDisplay(display.toLocal8Bit().toStdString()))
+        return Texts::tr("无法打开显示器 %1。").arg(display);
+    return {};
+}
 
 CommandLine parseCommandLine(const QStringList& arguments) {
     QCommandLineParser parser;

@@ -35,6 +35,17 @@ inline constexpr bool isWindowCount(int count) {
     return count == 1 || count == 2 || count == 4 || count == 9 || count == 16;
 }
 
+// The grid that shows a configured count: a count between two grids (3, 5 to 8, 10 to 15,
+// written by hand) takes the larger, so that every window it names is shown. Other counts
+// (none, negative, more than the wall has) are handed on as they are, and the control keeps
+// its layout.
+inline constexpr int gridWindowCount(int configured) {
+    for (const int grid : {1, 2, 4, 9, 16})
+        if (configured >= 1 && configured <= grid)
+            return grid;
+    return configured;
+}
+
 // "file0" to "file15" (and beyond, for lists longer than the wall).
 inline std::string fileKey(int index) {
     return "file" + std::to_string(index);

@@ -10,6 +10,7 @@
 #include <cstdio>
 
 #include "FirstRun.h"
+#include "QuitOnSignals.h"
 #include "Registry.h"
 #include "VidwallDlg.h"
 
@@ -45,6 +46,9 @@ int CvidwallApp::InitInstance(QApplication& app) {
         return kExitNoControl;
     }
     placeWindow(dialog);
+    // A quit asked for by a signal ends the loop like closing the window; the dialog then
+    // stops its windows as it goes.
+    vidwall::QuitOnSignals quitOnSignals;
     if (m_options.play)
         QTimer::singleShot(0, &dialog, &CvidwallDlg::OnBnClickedPlay);
     return app.exec();

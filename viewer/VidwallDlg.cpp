@@ -72,7 +72,7 @@ bool CvidwallDlg::CreateControl() {
                            .arg(QString::fromStdString(m_ctrlVideo.lastErrorText()),
                                 QString::fromStdString(m_ctrlVideo.lastErrorDetail())));
     LayoutControls();
-    m_ctrlVideo.SetWindStyle(static_cast<std::uint16_t>(windowCount()));
+    m_ctrlVideo.SetWindStyle(static_cast<std::uint16_t>(gridWindowCount(windowCount())));
     return m_ctrlVideo.isCreated();
 }
 
@@ -129,10 +129,15 @@ void CvidwallDlg::OnBnClickedPlay() {
             platform::GetPrivateProfileInt(kSection, kKeyMaxDelay, -1, m_strSettingsFile);
         maxDelay >= 0)
         m_ctrlVideo.SetMaxDelay(maxDelay);
-    const int n = windowCount();
-    m_ctrlVideo.SetWindStyle(static_cast<std::uint16_t>(n));
-    for (int i = 0; i < std::min(n, kWindows); ++i) {
+    const int n = std::min(windowCount(), kWindows);
+    m_ctrlVideo.SetWindStyle(static_cast<std::uint16_t>(gridWindowCount(windowCount())));
+    // Every window is stopped before any starts: each StopPlay switches replay off on every
+    // window, and a window started before a later StopPlay whose address failed at once
+    // would see it off and give up for good.
+    for (int i = 0; i < n; ++i)
         m_ctrlVideo.StopPlay(i);
+    m_ctrlVideo.SetReplay(static_cast<std::int16_t>(replay));
+    for (int i = 0; i < n; ++i) {
         // Cut between characters, as the settings dialog does, never inside one.
         const std::string address =
             utf8Prefix(platform::GetPrivateProfileString(kSection, fileKey(i), "",
@@ -142,14 +147,11 @@ void CvidwallDlg::OnBnClickedPlay() {
             m_ctrlVideo.startplayurl(QByteArray::fromStdString(address),
                                      static_cast<std::int16_t>(i));
     }
-    // Each StopPlay switched replay off on every window: the windows just started keep the
-    // configured loop setting.
-    m_ctrlVideo.SetReplay(static_cast<std::int16_t>(replay));
 }
 
 void CvidwallDlg::OnBnClickedStop() {
     const int n = windowCount();
-    m_ctrlVideo.SetWindStyle(static_cast<std::uint16_t>(n));
+    m_ctrlVideo.SetWindStyle(static_cast<std::uint16_t>(gridWindowCount(n)));
     for (int i = 0; i < std::min(n, kWindows); ++i)
         m_ctrlVideo.StopPlay(i);
 }
@@ -158,7 +160,7 @@ void CvidwallDlg::OnBnClickedSet() {
     CSetDlg dialog(this, m_strSettingsFile);
     runSettings(dialog);
     if (dialog.result() == QDialog::Accepted)
-        m_ctrlVideo.SetWindStyle(static_cast<std::uint16_t>(dialog.m_nWinNum));
+        m_ctrlVideo.SetWindStyle(static_cast<std::uint16_t>(gridWindowCount(dialog.m_nWinNum)));
 }
 
 void CvidwallDlg::OnAbout() {

@@ -15,9 +15,14 @@ int main(int argc, char** argv) {
     QStringList arguments;
     for (int i = 0; i < argc; ++i)
         arguments << QString::fromLocal8Bit(argv[i]);
+    // Qt's own options (-platform, -display, ...) are QApplication's; ours are the rest.
+    const QStringList ours = withoutQtOptions(arguments);
     // Windows need a display; --help, --version and a wrong option do not, so a first look at
-    // the arguments decides which application object to make.
-    const bool showsWindows = parseCommandLine(arguments).action == CommandLineAction::Run;
+    // the arguments decides which application object to make. Without a display QApplication
+    // would abort: that is told in a line of our own instead.
+    const bool runs = parseCommandLine(ours).action == CommandLineAction::Run;
+    const QString noDisplay = runs ? displayProblem(arguments) : QString();
+    const bool showsWindows = runs && noDisplay.isEmpty();
     std::unique_ptr<QCoreApplication> app;
     if (showsWindows)
         app = std::make_unique<QApplication>(argc, argv);
@@ -25,10 +30,10 @@ int main(int argc, char** argv) {
         app = std::make_unique<QCoreApplication>(argc, argv);
     QCoreApplication::setApplicationName("vidwall");
     QCoreApplication::setApplicationVersion(MONVID_VERSION);
-    useViewerLanguage(languageArgument(arguments));
+    useViewerLanguage(languageArgument(ours));
 
     // Again, now with the texts in the chosen language.
-    const CommandLine commandLine = parseCommandLine(arguments);
+    const CommandLine commandLine = parseCommandLine(ours);
     switch (commandLine.action) {
         case CommandLineAction::ShowHelp:
         case CommandLineAction::ShowVersion:
@@ -41,6 +46,12 @@ int main(int argc, char** argv) {
             return kExitUsage;
         case CommandLineAction::Run:
             break;
+    }
+    if (!showsWindows) {
+        const QString translated = displayProblem(arguments);
+        std::fprintf(stderr, "vidwall: %s\n",
+                     (translated.isEmpty() ? noDisplay : translated).toUtf8().constData());
+        return kExitNoDisplay;
     }
     CvidwallApp theApp(commandLine.options);
     return theApp.InitInstance(static_cast<QApplication&>(*app));

@@ -526,6 +526,8 @@ void CShowVideoDlg::PlayThreadProc(PlayThread& self) {
         if (retrying && wait.count() > 0)
             waitBeforeNextRun(self, wait);
     } while (m_bReplay.load() && !self.quit.load());
+    if (!self.quit.load())
+        setRetrying(false);  // replay went off: no next try is coming
 
     m_nLiveThreads.fetch_sub(1);
     std::lock_guard lock(self.doneLock);
@@ -535,6 +537,7 @@ void CShowVideoDlg::PlayThreadProc(PlayThread& self) {
 
 bool CShowVideoDlg::RunOnce(PlayThread& self, RunOutcome& outcome) {
     bool played = false;
+    setRetrying(false);  // the try is now
     try {
         const std::string address = url();
         m_counters.runs.fetch_add(1, std::memory_order_relaxed);
@@ -597,6 +600,17 @@ void CShowVideoDlg::clearLinkLoss() {
     }
     if (was)
         linkStatusChanged();
+}
+
+void CShowVideoDlg::setRetrying(bool retrying) {
+    {
+        std::lock_guard lock(m_statusLock);
+        if (!m_loss.lost || m_loss.retrying == retrying)
+            return;
+        m_loss.retrying = retrying;
+    }
+    QMetaObject::invokeMethod(
+        this, [this] { linkStatusChanged(); }, Qt::QueuedConnection);
 }
 
 void CShowVideoDlg::linkStatusChanged() {

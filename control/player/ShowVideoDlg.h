@@ -234,6 +234,9 @@ class CShowVideoDlg : public QWidget, public IPlayWindow {
     void noteRunEnded(const PlayThread& self, const RunOutcome& outcome, bool retrying,
                       std::chrono::milliseconds wait);
     void clearLinkLoss();
+    // Whether the badge says when the next try is: not while a try runs (its time has come)
+    // nor once the thread has stopped trying.
+    void setRetrying(bool retrying);
     void linkStatusChanged();  // GUI thread: title colour and repaint
     std::uint32_t titleColour(bool active) const;
     // Asks the thread to leave and waits up to timeoutMs; a thread that is still running then

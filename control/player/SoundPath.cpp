@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstring>
 #include <exception>
@@ -16,16 +17,51 @@ std::atomic<std::uint64_t> g_audioCallbacks{0};
 
 namespace {
 // SDL's legacy audio calls are not made for concurrent callers: starting SDL, opening and
-// closing the device by different play threads are serialised here. Timed, so that a run
-// whose turn does not come (SDL stuck in its start, below) plays on without sound.
-std::timed_mutex g_soundDeviceLock;
+// closing the device by different play threads take turns. A turn is a flag under a lock
+// rather than a held lock, so that a run whose turn does not come (SDL stuck in its start,
+// below) can give up and play on without sound.
+std::mutex g_deviceTurnLock;  // guards g_deviceTurnTaken
+std::condition_variable g_deviceTurnFree;
+bool g_deviceTurnTaken = false;
 constexpr auto kDeviceTurnWait = std::chrono::seconds(3);
+
+class DeviceTurn {
+  public:
+    // Waits for the turn as long as it takes.
+    DeviceTurn() {
+        std::unique_lock lock(g_deviceTurnLock);
+        g_deviceTurnFree.wait(lock, [] { return !g_deviceTurnTaken; });
+        g_deviceTurnTaken = m_held = true;
+    }
+    // Waits for the turn at most `wait`; held() says whether it came.
+    explicit DeviceTurn(std::chrono::milliseconds wait) {
+        std::unique_lock lock(g_deviceTurnLock);
+        m_held = g_deviceTurnFree.wait_for(lock, wait, [] { return !g_deviceTurnTaken; });
+        if (m_held)
+            g_deviceTurnTaken = true;
+    }
+    ~DeviceTurn() {
+        if (!m_held)
+            return;
+        {
+            std::lock_guard lock(g_deviceTurnLock);
+            g_deviceTurnTaken = false;
+        }
+        g_deviceTurnFree.notify_one();
+    }
+    DeviceTurn(const DeviceTurn&) = delete;
+    DeviceTurn& operator=(const DeviceTurn&) = delete;
+    bool held() const { return m_held; }
+
+  private:
+    bool m_held = false;
+};
 
 // SDL's audio is started once and kept, never quit by the wall: a host may use SDL itself,
 // and each start looks for a D-Bus session bus, which without one means libdbus forking a
 // helper from this multithreaded process (a child that can hang on a lock another thread
 // held). SDL's SIGINT and SIGTERM handlers stay out: the signals are the host's, unless the
-// host chose otherwise through the hint. Needs g_soundDeviceLock.
+// host chose otherwise through the hint. Needs a DeviceTurn.
 bool startSdlAudio() {
     if (SDL_WasInit(SDL_INIT_AUDIO) != 0)
         return true;
@@ -113,8 +149,8 @@ bool SoundPath::open(AVCodecContext* decoder) {
     m_nNextSlot = 0;
     m_pLastChunk = m_outputBuffers.back().get();
 
-    std::unique_lock lock(g_soundDeviceLock, std::defer_lock);
-    if (!lock.try_lock_for(kDeviceTurnWait))
+    const DeviceTurn turn(kDeviceTurnWait);
+    if (!turn.held())
         return false;
     m_bTriedDevice = true;
     if (!startSdlAudio())
@@ -267,8 +303,8 @@ void SoundPath::handOver(const AVFrame* frame) {
 
 void SoundPath::close() {
     if (m_bSoundOpen) {
-        std::lock_guard lock(g_soundDeviceLock);
-        SDL_CloseAudio();  // the callback has stopped when this returns
+        const DeviceTurn turn;  // the device is open: SDL has started, turns are short
+        SDL_CloseAudio();       // the callback has stopped when this returns
         clearAudioSlots();
         m_bSoundOpen = false;
         m_bDeviceStarted = false;

@@ -75,3 +75,51 @@ TEST(CommandLine, MistakesFailWithAReason) {
     }
     EXPECT_EQ(vidwall::kExitUsage, 2);
 }
+
+TEST(CommandLine, QtsOwnOptionsAreLeftToQtAndOursStillCount) {
+    const QStringList arguments = {"vidwall",  "-platform", "offscreen",      "--play",
+                                   "-display", ":1",        "--style=fusion", "-reverse",
+                                   "--config", "other.ini", "-qwindowtitle",  "Wall"};
+    const QStringList ours = vidwall::withoutQtOptions(arguments);
+    EXPECT_EQ(ours, (QStringList{"vidwall", "--play", "--config", "other.ini"}));
+    const auto parsed = parseCommandLine(ours);
+    ASSERT_EQ(parsed.action, CommandLineAction::Run) << parsed.text.toStdString();
+    EXPECT_TRUE(parsed.options.play);
+    EXPECT_EQ(parsed.options.settingsFile, "other.ini");
+    // A mistake among them is still ours to report.
+    EXPECT_EQ(
+        parseCommandLine(vidwall::withoutQtOptions({"vidwall", "-platform", "xcb", "--bogus"}))
+            .action,
+        CommandLineAction::Fail);
+}
+
+TEST(CommandLine, AMissingOrUnreachableDisplayIsToldBeforeQtStarts) {
+    // The environment as a service or an ssh session without X forwarding gives it.
+    const QByteArray display = qgetenv("DISPLAY"), platform = qgetenv("QT_QPA_PLATFORM"),
+                     wayland = qgetenv("WAYLAND_DISPLAY");
+    qunsetenv("DISPLAY");
+    qunsetenv("QT_QPA_PLATFORM");
+    qunsetenv("WAYLAND_DISPLAY");
+    EXPECT_FALSE(vidwall::displayProblem({"vidwall", "--play"}).isEmpty());
+    EXPECT_FALSE(vidwall::displayProblem({"vidwall", "-platform", "xcb"}).isEmpty());
+    // A display that nobody serves.
+    const QString unreachable = vidwall::displayProblem({"vidwall", "-display", ":4093"});
+    EXPECT_TRUE(unreachable.contains(":4093")) << unreachable.toStdString();
+    qputenv("DISPLAY", ":4093");
+    EXPECT_FALSE(vidwall::displayProblem({"vidwall"}).isEmpty());
+    // Platforms other than X11 are Qt's to judge.
+    EXPECT_TRUE(vidwall::displayProblem({"vidwall", "-platform", "offscreen"}).isEmpty());
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    EXPECT_TRUE(vidwall::displayProblem({"vidwall"}).isEmpty());
+    EXPECT_EQ(vidwall::kExitNoDisplay, 3);
+
+    const auto restore = [](const char* name, const QByteArray& value) {
+        if (value.isNull())
+            qunsetenv(name);
+        else
+            qputenv(name, value);
+    };
+    restore("DISPLAY", display);
+    restore("QT_QPA_PLATFORM", platform);
+    restore("WAYLAND_DISPLAY", wayland);
+}

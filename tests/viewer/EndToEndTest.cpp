@@ -9,7 +9,9 @@
 #include <QPixmap>
 #include <QScreen>
 
+#include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -29,16 +31,20 @@ namespace {
 
 std::string g_display;
 
+std::string readAll(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
 // Output of a command (its first line), or empty.
 std::string commandOutput(const std::vector<std::string>& argv, const std::string& dir) {
     const std::string out = dir + "/cmd.out";
     std::filesystem::remove(out);
     if (runCommand(argv, 20000, out) != 0)
         return {};
-    std::ifstream in(out);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
+    return readAll(out);
 }
 
 struct Geometry {
@@ -195,12 +201,30 @@ class EndToEnd : public ::testing::Test {
         for (int i = 0; i < 4; ++i) {
             if (!before.empty()) {
                 EXPECT_TRUE(testsupport::waitUntil([&] { return cell(i) != before[i]; }, 15000))
-                    << "cell " << i << " still shows the idle picture";
+                    << "cell " << i << " still shows the idle picture" << scene();
             }
             const QImage first = cell(i);
             EXPECT_TRUE(testsupport::waitUntil([&] { return cell(i) != first; }, 15000))
-                << "cell " << i << " does not move";
+                << "cell " << i << " does not move" << scene();
         }
+    }
+
+    // What a failure needs to be understood: where the window was, the whole screen (kept
+    // beside the test's other files in the system's temporary folder) and vidwall's last lines.
+    std::string scene() {
+        readGeometry(window_);
+        const std::string shot = (std::filesystem::temp_directory_path() /
+                                  ("vidwall-end-to-end-" + std::to_string(getpid()) + ".png"))
+                                     .string();
+        QGuiApplication::primaryScreen()->grabWindow(0).save(QString::fromStdString(shot));
+        std::string log = readAll(dir_.file("vidwall.log"));
+        std::size_t from = log.size();
+        for (int lines = 0; lines < 25 && from > 0; ++lines)
+            from = log.rfind('\n', from - 1);
+        return "\nwindow " + std::to_string(geometry_.width) + "x" +
+               std::to_string(geometry_.height) + " at " + std::to_string(geometry_.x) + "," +
+               std::to_string(geometry_.y) + "; screen in " + shot + "\nvidwall's last lines:\n" +
+               log.substr(from == std::string::npos ? 0 : from);
     }
 
     // One cell of the 2 × 2 wall, less its title strip and frame.
@@ -324,6 +348,19 @@ TEST_F(EndToEnd, KioskFromTheCommandLineFillsTheScreenPlayingAndEscapeBringsTheB
     EXPECT_TRUE(viewer_->running());
 }
 
+TEST_F(EndToEnd, TermIntAndHupAfterPlayingWithSoundEndTheProgramCleanly) {
+    // Cell 1's clip has sound: SDL's audio has started by the time the signal comes.
+    for (const int signal : {SIGTERM, SIGINT, SIGHUP}) {
+        SCOPED_TRACE(strsignal(signal));
+        ASSERT_NO_FATAL_FAILURE(startViewer("en_US.UTF-8", "--play"));
+        expectMoving();
+        ASSERT_EQ(kill(viewer_->pid(), signal), 0);
+        EXPECT_EQ(viewer_->wait(20000), 0) << "vidwall did not end by itself with code 0";
+        EXPECT_FALSE(viewer_->running());
+        viewer_.reset();
+    }
+}
+
 TEST_F(EndToEnd, WithAnEmptyRegistryTheFirstRunRegistersTheControlAndPlays) {
     const std::string registry = dir_.file("registry.ini");
     std::filesystem::remove(registry);
@@ -398,6 +435,54 @@ TEST_F(EndToEnd, HelpVersionAndWrongOptionsNeedNoDisplay) {
     EXPECT_NE(out.find("Unknown option 'bogus'"), std::string::npos) << out;
     EXPECT_EQ(run("--screen two", out), 2);
     EXPECT_EQ(run("leftover.ini", out), 2);
+    // Windows without a display: one line and a code of its own, unattended or not.
+    for (const char* arguments : {"--play", "--unattended --play", "-platform xcb"}) {
+        EXPECT_EQ(run(arguments, out), 3) << arguments;
+        EXPECT_EQ(out, "vidwall: No display to show the windows on (DISPLAY is not set).\n")
+            << arguments;
+    }
+    EXPECT_EQ(run("-display :4093", out), 3);
+    EXPECT_EQ(out, "vidwall: Cannot open display :4093.\n");
+    EXPECT_EQ(run("-platform xcb --bogus", out), 2) << "our mistakes are still told first";
+}
+
+TEST_F(EndToEnd, QtsOwnOptionsWorkBesideOurs) {
+    // -display names the test's X server while DISPLAY is unset: the window shows there.
+    viewer_ = std::make_unique<ChildProcess>(
+        std::vector<std::string>{
+            "sh", "-c",
+            "unset DISPLAY; " + viewerCommand("en_US.UTF-8", "-display " + g_display +
+                                                                 " --play -qwindowtitle wall")},
+        dir_.file("vidwall.log"));
+    EXPECT_TRUE(testsupport::waitUntil(
+        [&] {
+            return !commandOutput({"xdotool", "search", "--onlyvisible", "--name", "^wall$"},
+                                  dir_.path())
+                        .empty();
+        },
+        30000, 100))
+        << "no window on the display named by -display";
+    ASSERT_EQ(kill(viewer_->pid(), SIGTERM), 0);
+    EXPECT_EQ(viewer_->wait(20000), 0);
+
+    // Off screen (no window anywhere), playing, until told to end.
+    viewer_ = std::make_unique<ChildProcess>(
+        std::vector<std::string>{
+            "sh", "-c",
+            "unset DISPLAY; " + viewerCommand("en_US.UTF-8", "-platform offscreen --play")},
+        dir_.file("offscreen.log"));
+    // Cell 1's sound reports each chunk it hands over on standard output, which reaches the
+    // log a few kilobytes at a time.
+    EXPECT_TRUE(testsupport::waitUntil(
+        [&] {
+            return readAll(dir_.file("offscreen.log")).find("out_buffer_size") != std::string::npos;
+        },
+        30000, 100))
+        << "nothing played off screen: " << readAll(dir_.file("offscreen.log"));
+    EXPECT_TRUE(viewer_->running());
+    ASSERT_EQ(kill(viewer_->pid(), SIGTERM), 0);
+    EXPECT_EQ(viewer_->wait(20000), 0);
+    viewer_.reset();
 }
 
 int main(int argc, char** argv) {

@@ -132,6 +132,53 @@ TEST_F(ViewerTest, PlayStartsTheConfiguredWindowsWithTheLoopSetting) {
         5000));
 }
 
+TEST_F(ViewerTest, WindowsWhoseAddressFailsAtOnceKeepRetryingUntilItPlays) {
+    // Sixteen windows on a file that is not there yet: each fails at once, while Play is
+    // still going through the windows after it.
+    const std::filesystem::path later = std::filesystem::current_path() / "later.mp4";
+    std::string settings = "[config]\r\nwinnum=16\r\nreplay=1\r\n";
+    for (int i = 0; i < 16; ++i)
+        settings += "file" + std::to_string(i) + "=" + later.string() + "\r\n";
+    writeSettings(settings);
+    open();
+    dialog_->m_btnPlay->click();
+    const auto ws = windows();
+    for (int i = 0; i < 16; ++i)
+        EXPECT_TRUE(ws[i]->property("replay").toBool()) << i;
+
+    // The file appears whole (written beside, then renamed): every window picks it up.
+    std::filesystem::copy_file(testsupport::mediaPath("video_only.mp4"), "later.tmp");
+    std::filesystem::rename("later.tmp", later);
+    for (int i = 0; i < 16; ++i)
+        EXPECT_TRUE(
+            waitUntil([&] { return ws[i]->property("picturesShown").toULongLong() > 0; }, 60000))
+            << "window " << i << " gave up: " << ws[i]->property("playThreads").toInt()
+            << " play threads";
+    dialog_->m_btnStop->click();
+}
+
+TEST_F(ViewerTest, ACountBetweenTwoGridsTakesTheLargerAndFillsTheWall) {
+    const std::string clip = testsupport::mediaPath("video_only.mp4");
+    writeSettings("[config]\r\nwinnum=3\r\nfile0=" + clip + "\r\nfile1=" + clip +
+                  "\r\nfile2=" + clip + "\r\nfile3=" + clip + "\r\n");
+    open();
+    dialog_->resize(800, 620);
+    ASSERT_TRUE(waitUntil([&] { return visibleWindows() == 4; }, 5000));
+    // Four quarters of the wall, from its first paint on: no resize needed.
+    const auto ws = windows();
+    const QSize wall = dialog_->m_ctrlVideo.window()->size();
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_EQ(ws[i]->size(), QSize(wall.width() / 2, wall.height() / 2)) << i;
+        EXPECT_EQ(ws[i]->pos(), QPoint(wall.width() / 2 * (i % 2), wall.height() / 2 * (i / 2)))
+            << i;
+    }
+    // Play starts the three windows the file names, not the fourth.
+    dialog_->m_btnPlay->click();
+    for (int i = 0; i < 4; ++i)
+        EXPECT_EQ(ws[i]->property("playThreads").toInt(), i < 3 ? 1 : 0) << i;
+    dialog_->m_btnStop->click();
+}
+
 TEST_F(ViewerTest, PlayCutsALongAddressBetweenCharacters) {
     // 1022 bytes, then a three-byte character that a cut at 1023 bytes would split.
     const std::string address = std::string(1022, 'a') + "中";

@@ -155,6 +155,14 @@ The settings have not been saved. Check that the file and its folder can be writ
         <translation>--lang takes zh or en, not &quot;%1&quot;.</translation>
     </message>
     <message>
+        <source>没有可以显示窗口的显示器（DISPLAY 未设置）。</source>
+        <translation>No display to show the windows on (DISPLAY is not set).</translation>
+    </message>
+    <message>
+        <source>无法打开显示器 %1。</source>
+        <translation>Cannot open display %1.</translation>
+    </message>
+    <message>
         <source>多余的参数：%1</source>
         <translation>Unexpected argument: %1</translation>
     </message>

@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <set>
 #include <vector>
 
 #include "HealthOverlay.h"
@@ -32,9 +33,14 @@ struct FakeClock {
 
 }  // namespace
 
+// Every wait drawn at the top of its step: the schedule itself.
+double wholeStep() {
+    return 1.0;
+}
+
 TEST(ReconnectPolicy, FirstRetryAtOnceThenDoublingUpToThirtySeconds) {
     FakeClock clock;
-    ReconnectPolicy policy(clock.fn());
+    ReconnectPolicy policy(clock.fn(), wholeStep);
     std::vector<long> waits;
     for (int i = 0; i < 9; ++i) {
         const auto wait = policy.runEnded(false);
@@ -48,7 +54,7 @@ TEST(ReconnectPolicy, FirstRetryAtOnceThenDoublingUpToThirtySeconds) {
 
 TEST(ReconnectPolicy, APictureStartsTheScheduleAgain) {
     FakeClock clock;
-    ReconnectPolicy policy(clock.fn());
+    ReconnectPolicy policy(clock.fn(), wholeStep);
     for (int i = 0; i < 5; ++i)
         policy.runEnded(false);
     EXPECT_EQ(policy.nextDelay(), 16000ms);
@@ -61,6 +67,36 @@ TEST(ReconnectPolicy, APictureStartsTheScheduleAgain) {
     policy.pictureShown();
     EXPECT_EQ(policy.nextDelay(), 0ms);
     EXPECT_EQ(policy.runEnded(false), 0ms);
+}
+
+TEST(ReconnectPolicy, WindowsThatLostOneServerSpreadTheirReturns) {
+    // A draw at the bottom halves the step; none goes outside [step / 2, step].
+    FakeClock clock;
+    ReconnectPolicy low(clock.fn(), [] { return 0.0; });
+    EXPECT_EQ(low.runEnded(false), 0ms);  // the first retry stays at once
+    EXPECT_EQ(low.runEnded(false), 500ms);
+    EXPECT_EQ(low.runEnded(false), 1000ms);
+    ReconnectPolicy wild(clock.fn(), [] { return 7.0; });
+    wild.runEnded(false);
+    EXPECT_EQ(wild.runEnded(false), 1000ms);
+
+    // Sixteen windows with the real draw, at their fourth failure (a step of 4 s): their
+    // returns are spread over the step's second half, not stacked on one moment.
+    std::set<long> returns;
+    long first = 4000, last = 0;
+    for (int w = 0; w < 16; ++w) {
+        ReconnectPolicy policy(clock.fn());
+        for (int i = 0; i < 3; ++i)
+            policy.runEnded(false);
+        const long wait = static_cast<long>(policy.runEnded(false).count());
+        EXPECT_GE(wait, 2000);
+        EXPECT_LE(wait, 4000);
+        returns.insert(wait);
+        first = std::min(first, wait);
+        last = std::max(last, wait);
+    }
+    EXPECT_GE(returns.size(), 12u) << "returns stacked on a few moments";
+    EXPECT_GE(last - first, 500) << "returns within " << last - first << " ms of each other";
 }
 
 // A live stream at 25 pictures a second with a key frame every 25, whose pictures leave the

@@ -101,6 +101,28 @@ TEST_F(WallTest, RefusedPortAndMissingFileShowTheirReasonInTheCell) {
     second->OnClose();
 }
 
+TEST_F(WallTest, TheBadgeNamesANextTryOnlyWhileOneIsComing) {
+    play(window_, deadRtsp());
+    ASSERT_TRUE(waitUntil([&] { return window_->linkLoss().retrying; }, 5000));
+    // Each try of a refused address ends at once: a badge read at any moment names a next
+    // try that is still ahead (a second's leeway for the reading itself).
+    for (int i = 0; i < 50; ++i) {
+        const monvid::LinkLoss loss = window_->linkLoss();
+        if (loss.retrying) {
+            EXPECT_GT(loss.nextTry, std::chrono::system_clock::now() - std::chrono::seconds(1));
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    // Replay goes off while the thread waits for its next try: it gives up, and the badge
+    // stops promising one.
+    window_->m_bReplay = false;
+    EXPECT_TRUE(waitUntil([&] { return window_->liveThreadCount() == 0; }, 5000));
+    EXPECT_FALSE(window_->linkLoss().retrying);
+    EXPECT_TRUE(window_->linkLoss().lost);
+    EXPECT_EQ(window_->badgeText().size(), 2) << lines(window_->badgeText());
+    window_->OnClose();
+}
+
 TEST_F(WallTest, LiveLossShowsTheBadgeFromTheLastPictureAndTheFirstPictureClearsIt) {
     testsupport::RtspServer server;
     play(window_, server.url("live"));
@@ -153,15 +175,16 @@ TEST_F(WallTest, SixteenWindowsOnADeadAddressBackOff) {
             n += w->m_counters.runs.load();
         return n;
     };
-    // Runs at once, at once again, then 1 s later: three each.
+    // Runs at once, at once again, then within a second: three each.
     ASSERT_TRUE(waitUntil(
         [&] {
             return std::all_of(windows.begin(), windows.end(),
                                [](CShowVideoDlg* w) { return w->m_counters.runs.load() >= 3; });
         },
         10000));
-    // The next ones wait 2 s and then 4 s: in the following 3 s each window tries at most
-    // twice more, whatever the load of the machine (waits are never shorter).
+    // The next ones wait 1-2 s and then 2-4 s (half a step to a step): in the following 3 s
+    // each window tries at most twice more, whatever the load of the machine (waits are
+    // never shorter).
     const auto runsAtThree = totalRuns();
     QElapsedTimer timer;
     timer.start();
