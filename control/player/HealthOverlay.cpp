@@ -7,6 +7,8 @@
 
 #include <algorithm>
 
+#include "PanelText.h"
+
 namespace monvid {
 
 HealthSample sampleCounters(const PlayCounters& c, std::chrono::steady_clock::time_point at) {
@@ -75,11 +77,9 @@ void drawHealthOverlay(QPainter& painter, const QRect& area, const QStringList& 
     const QFontMetrics metrics(font);
     const int lineHeight = metrics.height();
     const int margin = 4;
-    int textWidth = 0;
-    for (const QString& line : lines)
-        textWidth = std::max(textWidth, metrics.horizontalAdvance(line));
     const QRect panel(
-        area.left() + 2, area.top() + 2, std::min(area.width() - 4, textWidth + 2 * margin),
+        area.left() + 2, area.top() + 2,
+        std::min(area.width() - 4, widestLine(font, lines) + 2 * margin),
         std::min(area.height() - 4, static_cast<int>(lines.size()) * lineHeight + 2 * margin));
     painter.fillRect(panel, QColor(0, 0, 0, 160));
     painter.setPen(QColor(160, 255, 160));
@@ -88,7 +88,7 @@ void drawHealthOverlay(QPainter& painter, const QRect& area, const QStringList& 
         if (line.bottom() > panel.bottom())
             break;
         painter.drawText(line, Qt::AlignLeft | Qt::AlignVCenter,
-                         metrics.elidedText(text, Qt::ElideRight, line.width()));
+                         fittedLine(font, text, line.width()));
         line.translate(0, lineHeight);
     }
     painter.restore();

@@ -1,14 +1,18 @@
 #include "IdlePicture.h"
 
+#include <QCoreApplication>
 #include <QFont>
 #include <QPainter>
 #include <QPainterPath>
 
+#include <map>
+
 namespace monvid {
 
-// A dark screen with the outline of a camera and the words "No video", drawn in colours of
-// the 16-colour palette so that nothing is lost when the picture is reduced to it.
-static QImage makeIdlePicture() {
+// A dark screen with the outline of a camera and the words "No video" in the control's
+// language, drawn in colours of the 16-colour palette so that nothing is lost when the
+// picture is reduced to it.
+static QImage makeIdlePicture(const QString& words) {
     const QVector<QRgb> palette = {
         qRgb(0, 0, 0),       qRgb(16, 24, 40),    qRgb(24, 36, 60),    qRgb(32, 48, 80),
         qRgb(48, 64, 104),   qRgb(64, 84, 128),   qRgb(88, 108, 152),  qRgb(120, 136, 176),
@@ -51,7 +55,7 @@ static QImage makeIdlePicture() {
     font.setBold(true);
     p.setFont(font);
     p.setPen(QColor(palette[10]));
-    p.drawText(QRect(0, cy + 70, kIdlePictureWidth, 50), Qt::AlignCenter, "No video");
+    p.drawText(QRect(0, cy + 70, kIdlePictureWidth, 50), Qt::AlignCenter, words);
     p.end();
 
     QImage indexed = canvas.convertToFormat(QImage::Format_Indexed8, palette, Qt::ThresholdDither);
@@ -60,8 +64,13 @@ static QImage makeIdlePicture() {
 }
 
 const QImage& idlePicture() {
-    static const QImage picture = makeIdlePicture();
-    return picture;
+    // One picture per language the control has spoken in this process.
+    static std::map<QString, QImage> pictures;
+    const QString words = QCoreApplication::translate("IdlePicture", "无视频");
+    auto it = pictures.find(words);
+    if (it == pictures.end())
+        it = pictures.emplace(words, makeIdlePicture(words)).first;
+    return it->second;
 }
 
 }  // namespace monvid

@@ -8,7 +8,8 @@ namespace monvid {
 inline constexpr int kIdlePictureWidth = 678;
 inline constexpr int kIdlePictureHeight = 429;
 
-// Made once, on first use, on the GUI thread; a 4-bit (16-entry colour table) image.
+// Made on first use in each language of the control, on the GUI thread; a 4-bit (16-entry
+// colour table) image. Stays valid as long as the process.
 const QImage& idlePicture();
 
 }  // namespace monvid

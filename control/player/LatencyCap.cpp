@@ -35,6 +35,11 @@ LatencyCap::Verdict LatencyCap::onVideoPacket(std::int64_t ptsUs, bool keyFrame,
         m_catchingUp = false;
         return Verdict::FlushThenDecode;
     }
+    const bool reordered = !keyFrame && m_latestPtsUs != kNoTime && ptsUs < m_latestPtsUs &&
+                           m_latestPtsUs - ptsUs <= kReorderSpanUs;
+    if (reordered)
+        return m_catchingUp && enabled() ? Verdict::Drop : Verdict::Decode;
+    m_latestPtsUs = ptsUs;
     observe(nowUs - ptsUs, nowUs);
     if (!enabled())
         return Verdict::Decode;
@@ -43,10 +48,24 @@ LatencyCap::Verdict LatencyCap::onVideoPacket(std::int64_t ptsUs, bool keyFrame,
         if (!late)
             return Verdict::Decode;
         m_catchingUp = true;
+        m_lateKeySeen = false;
     }
     if (keyFrame && !late) {
         m_catchingUp = false;
         return Verdict::FlushThenDecode;
+    }
+    if (keyFrame) {
+        const std::int64_t offsetUs = nowUs - ptsUs;
+        if (m_lateKeySeen && m_lateKeyOffsetUs - offsetUs < m_maxDelayUs / 2) {
+            // A key-frame interval of dropping took off less than half the cap: the stream
+            // is read as fast as it is sent, so its stamps moved, not its pictures.
+            m_baseOffsetUs = offsetUs;
+            m_lastNowUs = nowUs;
+            m_catchingUp = false;
+            return Verdict::FlushThenDecode;
+        }
+        m_lateKeySeen = true;
+        m_lateKeyOffsetUs = offsetUs;
     }
     return Verdict::Drop;
 }

@@ -10,6 +10,12 @@
 // ours is not mistaken for growing lateness; a jump far beyond any stall is a break in the
 // time stamps and starts the measure afresh.
 //
+// Pictures arrive in decoding order. One whose time stamp lies a little below the latest seen
+// (a B-frame, shown before a picture that came earlier) is not measured: it goes with the
+// pictures around it. Lateness that a whole key-frame interval of dropping did not shrink is
+// no backlog (a backlog is read far faster than it was sent) but time stamps that stepped
+// back, as when an encoder restarts behind a relay: the measure starts afresh there.
+//
 // Pure: times are given by the caller (microseconds). One per run, on the play thread.
 #pragma once
 
@@ -24,6 +30,8 @@ class LatencyCap {
     static constexpr std::int64_t kNoTime = INT64_MIN;
     static constexpr std::int64_t kBaseCreepPerSecondUs = 1000;  // 1 ms a second: 0.1 % drift
     static constexpr std::int64_t kTimeBreakUs = 30'000'000;     // a jump this large re-anchors
+    // Time stamps at most this far below the latest are reordered pictures, not a step back.
+    static constexpr std::int64_t kReorderSpanUs = 500'000;
 
     enum class Verdict {
         Decode,           // on time: decode as usual
@@ -53,6 +61,9 @@ class LatencyCap {
     std::int64_t m_baseOffsetUs = 0;  // smallest (arrival - time stamp) seen, creeping upwards
     std::int64_t m_lastNowUs = 0;
     bool m_catchingUp = false;
+    std::int64_t m_latestPtsUs = kNoTime;  // the largest time stamp since the last break
+    bool m_lateKeySeen = false;            // a late key frame was seen while catching up ...
+    std::int64_t m_lateKeyOffsetUs = 0;    // ... with this offset
 };
 
 }  // namespace monvid

@@ -9,6 +9,8 @@
 #include <algorithm>
 #include <cerrno>
 
+#include "PanelText.h"
+
 extern "C" {
 #include <libavutil/error.h>
 }
@@ -116,10 +118,7 @@ void drawLostBadge(QPainter& painter, const QRect& area, const QStringList& line
     const QFontMetrics metrics(font);
     const int lineHeight = metrics.height();
     const int margin = lineHeight / 2;
-    int textWidth = 0;
-    for (const QString& line : lines)
-        textWidth = std::max(textWidth, metrics.horizontalAdvance(line));
-    const int width = std::min(area.width() - 4, textWidth + 2 * margin);
+    const int width = std::min(area.width() - 4, widestLine(font, lines) + 2 * margin);
     const int height =
         std::min(area.height() - 4, static_cast<int>(lines.size()) * lineHeight + 2 * margin);
     const QRect panel(area.left() + (area.width() - width) / 2,
@@ -132,7 +131,7 @@ void drawLostBadge(QPainter& painter, const QRect& area, const QStringList& line
     QRect line(panel.left() + margin, panel.top() + margin, panel.width() - 2 * margin, lineHeight);
     for (const QString& text : lines) {
         painter.drawText(line, Qt::AlignHCenter | Qt::AlignVCenter,
-                         metrics.elidedText(text, Qt::ElideRight, line.width()));
+                         fittedLine(font, text, line.width()));
         line.translate(0, lineHeight);
     }
     painter.restore();

@@ -3,6 +3,7 @@
 #include <QKeyEvent>
 #include <QPalette>
 
+#include "ControlLanguage.h"
 #include "GridLayout.h"
 
 CMydlg::CMydlg(QWidget* parent) : QWidget(parent) {
@@ -12,6 +13,9 @@ CMydlg::CMydlg(QWidget* parent) : QWidget(parent) {
     setPalette(palette);
     setAutoFillBackground(true);
     setFocusPolicy(Qt::ClickFocus);  // a click on the wall lets it take its keys
+    // What the windows draw (idle picture, badge, figures) speaks the host's language, also
+    // in a host that embeds the grid without the control around it.
+    monvid::useControlLanguage();
     OnInitDialog();
 }
 

@@ -43,6 +43,13 @@
     </message>
 </context>
 <context>
+    <name>IdlePicture</name>
+    <message>
+        <source>无视频</source>
+        <translation>No video</translation>
+    </message>
+</context>
+<context>
     <name>LostBadge</name>
     <message>
         <source>连接被拒绝</source>

@@ -273,3 +273,93 @@ TEST(HealthOverlay, FiguresFromTwoSamples) {
     EXPECT_EQ(file.latencyMs, -1);
     EXPECT_EQ(file.shownPerSecond, 0.0);
 }
+
+namespace {
+
+// The synthetic stream with two B-frames between reference pictures, read in decoding order
+// I0 P3 B1 B2 P6 B4 B5 ...: the k-th packet carries the time stamp of display picture
+// displayOf(k). An encoder sends a packet once it has captured every picture the packet
+// needs, so each leaves when the latest picture so far in display order was captured: the
+// B-frames leave with the reference picture before them, up to two frames behind their own
+// time stamps.
+struct BFrameStream : SyntheticStream {
+    static int displayOf(int k) {
+        if (k % kGop == 0)
+            return k;
+        const int inGroup = (k % kGop - 1) % 3;
+        const int base = k - inGroup;  // the slot of the group's reference picture
+        return inGroup == 0 ? std::min(base + 2, (k / kGop + 1) * kGop - 1) : base + inGroup - 1;
+    }
+    std::int64_t sentUs(int k) const {
+        int latest = 0;
+        for (int j = std::max(0, k - 3); j <= k; ++j)
+            latest = std::max(latest, displayOf(j));
+        return kStartUs + latest * kFrameUs;
+    }
+    std::int64_t ptsOf(int k) const { return ptsUs(displayOf(k)); }
+};
+
+// Reads `count` pictures of `s` from picture `from` on, each arriving `delayUs` after it was
+// sent (plus up to 30 ms of jitter), with the stream's stamps shifted by `shiftUs`; returns
+// how many were dropped and (through lastDrop) the last one dropped.
+int readOnTime(LatencyCap& cap, const SyntheticStream& s, int from, int count, std::int64_t shiftUs,
+               int* lastDrop = nullptr) {
+    int dropped = 0;
+    for (int n = from; n < from + count; ++n) {
+        const std::int64_t arrival = s.sentUs(n) + 20'000 + (n * 7919 % 30) * 1000;
+        if (cap.onVideoPacket(s.ptsUs(n) + shiftUs, s.key(n), arrival) ==
+            LatencyCap::Verdict::Drop) {
+            ++dropped;
+            if (lastDrop)
+                *lastDrop = n;
+        }
+    }
+    return dropped;
+}
+
+}  // namespace
+
+TEST(LatencyCap, TimeStampsSteppingBackCostAtMostTwoKeyFrameIntervals) {
+    // An encoder restarting behind a relay: the stamps go back by 2, 5 or 20 s while the
+    // pictures keep coming on time. Dropping cannot make them less late; after at most two
+    // key-frame intervals the measure starts afresh and every picture is shown again.
+    for (const int capMs : {100, 500}) {
+        for (const std::int64_t stepUs : {2'000'000, 5'000'000, 20'000'000}) {
+            SCOPED_TRACE(std::to_string(capMs) + " ms cap, " + std::to_string(stepUs) + " us");
+            SyntheticStream s;
+            LatencyCap cap(capMs);
+            ASSERT_EQ(readOnTime(cap, s, 0, 500, 0), 0);
+            int lastDrop = -1;
+            const int dropped = readOnTime(cap, s, 500, 15'000, -stepUs, &lastDrop);
+            EXPECT_LE(dropped, 2 * SyntheticStream::kGop);
+            EXPECT_LT(lastDrop, 500 + 2 * SyntheticStream::kGop);
+            EXPECT_FALSE(cap.catchingUp());
+        }
+    }
+}
+
+TEST(LatencyCap, BFramesReadInDecodingOrderAreNotLate) {
+    // 25 pictures a second with two B-frames, a 100 ms cap: the B-frames' stamps lie behind
+    // the reference picture read before them, which is no lateness.
+    BFrameStream s;
+    LatencyCap cap(100);
+    int dropped = 0;
+    for (int k = 0; k < 25 * 120; ++k) {
+        const std::int64_t arrival = s.sentUs(k) + 20'000 + (k * 7919 % 30) * 1000;
+        dropped += cap.onVideoPacket(s.ptsOf(k), s.key(k), arrival) == LatencyCap::Verdict::Drop;
+    }
+    EXPECT_EQ(dropped, 0);
+
+    // A stall still drops the B-frames with the rest, up to a key frame.
+    std::int64_t now = s.sentUs(3000) + 2'000'000;
+    int droppedAfterStall = 0;
+    bool resumed = false;
+    for (int k = 3000; k < 3200 && !resumed; ++k) {
+        now = std::max(now + 2'000, s.sentUs(k) + 20'000);
+        const auto verdict = cap.onVideoPacket(s.ptsOf(k), s.key(k), now);
+        droppedAfterStall += verdict == LatencyCap::Verdict::Drop;
+        resumed = verdict == LatencyCap::Verdict::FlushThenDecode;
+    }
+    EXPECT_TRUE(resumed);
+    EXPECT_GE(droppedAfterStall, 2'000'000 / SyntheticStream::kFrameUs - 10);
+}

@@ -14,6 +14,7 @@
 #include "ColorStaticST.h"
 #include "IdlePicture.h"
 #include "OneWindowTest.h"
+#include "PanelText.h"
 #include "QtTestMain.h"
 #include "ShowVideoDlg.h"
 #include "StreamPlayer.h"
@@ -328,5 +329,26 @@ TEST(LatencyCapRun, AStalledPlayThreadCatchesUpByDroppingToAKeyFrame) {
             // Without the cap the backlog is decoded and shown, as fast as it decodes.
             EXPECT_EQ(droppedLate, 0u);
         }
+    }
+}
+
+TEST(PanelText, APanelSizedForItsWidestLineShowsItWhole) {
+    // The badge's and the overlay's lines at every size they are drawn in: measured and
+    // drawn alike, none is cut in the panel made for it; a narrower panel still cuts.
+    const QStringList lines = {QStringLiteral("Reason: connection refused"),
+                               QString::fromUtf8("原因：连接被拒绝"),
+                               QStringLiteral("Lost since 2026-12-08 23:59:59"),
+                               QStringLiteral("Next try: 23:59:59"),
+                               QStringLiteral("Shown 24.9 fps, received 25.0 fps, late 541"),
+                               QStringLiteral("WWWWWWWWWWWWWWWWWWWWWWWWWWWW"),
+                               QStringLiteral("iiiiiiiiiiiiiiiiiiiiiiiiiiii")};
+    for (int pixels = 9; pixels <= 22; ++pixels) {
+        QFont font;
+        font.setPixelSize(pixels);
+        const int width = monvid::widestLine(font, lines);
+        for (const QString& line : lines)
+            EXPECT_EQ(monvid::fittedLine(font, line, width), line)
+                << pixels << " px: " << line.toStdString();
+        EXPECT_NE(monvid::fittedLine(font, lines[5], width / 2), lines[5]);
     }
 }

@@ -10,6 +10,8 @@
 #include <filesystem>
 
 #include "../player/QtTestMain.h"
+#include "IdlePicture.h"
+#include "LostBadge.h"
 #include "MonvidCtrl.h"
 #include "MonvidIds.h"
 #include "MonvidPropPage.h"
@@ -234,6 +236,26 @@ TEST(ControlLanguage, PropertiesVerbOpensTheGeneralPageInTheHostsLanguage) {
         pages[0]->close();
         control->Release();
     }
+    QLocale::setDefault(QLocale::c());
+    unsetenv("MONVID_TRANSLATIONS");
+}
+
+TEST(ControlLanguage, AGridHostedWithoutTheControlDrawsInTheHostsLanguage) {
+    // A host such as monvid-demo embeds the grid itself: the badge and the idle picture still
+    // follow the language the host chose, or the user's when it chose none.
+    setenv("MONVID_TRANSLATIONS", MONVID_TRANSLATIONS_BUILD_DIR, 1);
+    QImage english, chinese;
+    for (const QLocale& locale : {QLocale(QLocale::English, QLocale::UnitedStates),
+                                  QLocale(QLocale::Chinese, QLocale::China)}) {
+        QLocale::setDefault(locale);
+        CMydlg grid(nullptr);
+        const bool isEnglish = locale.language() == QLocale::English;
+        EXPECT_EQ(monvid::lossReasonText(monvid::LossReason::Refused, {}),
+                  isEnglish ? QString("connection refused") : QString::fromUtf8("连接被拒绝"));
+        (isEnglish ? english : chinese) = monvid::idlePicture();
+    }
+    EXPECT_FALSE(english.isNull());
+    EXPECT_NE(english, chinese) << "the idle picture's words did not change with the language";
     QLocale::setDefault(QLocale::c());
     unsetenv("MONVID_TRANSLATIONS");
 }
