@@ -90,7 +90,11 @@ void CShowVideoDlg::layoutItems() {
     m_stTitle->setGeometry(client.left(), client.top(), client.width(), kTitleHeight);
     m_videoArea->setGeometry(client.left(), client.top() + kTitleHeight, client.width(),
                              client.height() - kTitleHeight);
-    m_targetSize.store(packSize(m_videoArea->size()), std::memory_order_relaxed);
+    // Pictures are converted at the screen's own pixels: on a scaled screen (a ratio of 2 on a
+    // 4K monitor) the area covers more pixels than its size in the layout's units.
+    const qreal ratio = m_videoArea->devicePixelRatioF();
+    const QSize pixels(qRound(m_videoArea->width() * ratio), qRound(m_videoArea->height() * ratio));
+    m_targetSize.store(packSize(pixels), std::memory_order_relaxed);
 }
 
 void CShowVideoDlg::resizeEvent(QResizeEvent* event) {
@@ -337,7 +341,8 @@ void CShowVideoDlg::paintVideoArea(QPainter& painter, const QRect& area) {
     } else {
         std::lock_guard lock(m_csPicture);
         if (!m_hPicture.isNull()) {
-            // Pictures come at the area's size; only one from before a resize is scaled.
+            // Pictures come at the area's size in device pixels, which drawn into the area
+            // cover its pixels one to one; only one from before a resize is scaled.
             if (m_hPicture.size() == area.size())
                 painter.drawImage(area.topLeft(), m_hPicture);
             else

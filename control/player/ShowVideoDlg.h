@@ -266,7 +266,7 @@ class CShowVideoDlg : public QWidget, public IPlayWindow {
     std::atomic<bool> m_bStopRequested{false};   // set by RequestStop, cleared when a run ends
     std::atomic<bool> m_bShown{false};           // mirror of isVisible() for the play thread
     std::atomic<unsigned> m_nWakes{0};           // counts showings; ends a wait between runs
-    std::atomic<std::uint64_t> m_targetSize{0};  // video area: width << 32 | height
+    std::atomic<std::uint64_t> m_targetSize{0};  // video area in device pixels: w << 32 | h
     std::atomic<int> m_nMaxDelayMs{monvid::kDefaultMaxDelayMs};
 
     mutable std::mutex m_statusLock;  // guards m_loss and m_facts

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstdlib>
 #include <functional>
 #include <mutex>
 #include <thread>
@@ -174,9 +175,17 @@ bool Run::play(const std::string& address) {
     format_->interrupt_callback.callback = &Run::interrupted;
     format_->interrupt_callback.opaque = this;
     AVFormatContext* opened = format_.release();
+    const std::int64_t openingSinceUs = wallClockUs();
     if (const int result = avformat_open_input(&opened, address.c_str(), nullptr, options.out());
-        result != 0)
+        result != 0) {
+        // A server that accepts and then says nothing ends the opening after the socket's
+        // time-out with FFmpeg's "invalid data" (RTSP): that is a time-out, not a format.
+        const std::int64_t socketTimeoutUs = std::strtoll(kSocketTimeoutUs, nullptr, 10);
+        if (live_ && result == AVERROR_INVALIDDATA &&
+            wallClockUs() - openingSinceUs >= socketTimeoutUs * 9 / 10)
+            return fail(AVERROR(ETIMEDOUT));
         return fail(result);
+    }
     format_.reset(opened);
     if (!keepGoing())
         return fail(0);

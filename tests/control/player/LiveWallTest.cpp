@@ -1,7 +1,11 @@
 // Live walls that stay live: the badge of a lost input and its clearing, the back-off of many
 // windows on a dead address, the health overlay against a stream of known rate, and the
 // latency cap of a run whose play thread stalls (driven without widgets).
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <QAction>
 #include <QElapsedTimer>
@@ -100,6 +104,27 @@ TEST_F(WallTest, RefusedPortAndMissingFileShowTheirReasonInTheCell) {
     EXPECT_EQ(window_->m_stTitle->bkColor(), CColorStaticST::kActiveBk);
     window_->OnClose();
     second->OnClose();
+}
+
+TEST_F(WallTest, AServerThatAcceptsAndSaysNothingIsATimeOut) {
+    // A camera whose RTSP service hangs: connections are taken and never answered. FFmpeg
+    // gives up after the socket's time-out with its "invalid data" code; the badge says the
+    // input timed out, as it did when the same camera stalled while playing.
+    const int listener = socket(AF_INET, SOCK_STREAM, 0);
+    ASSERT_GE(listener, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    socklen_t length = sizeof address;
+    ASSERT_EQ(getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length), 0);
+    ASSERT_EQ(listen(listener, 8), 0);  // the kernel takes the connection; nobody answers
+    play(window_, "rtsp://127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + "/live");
+    ASSERT_TRUE(waitUntil([&] { return window_->linkLoss().lost; }, 30000));
+    EXPECT_EQ(window_->linkLoss().reason, monvid::LossReason::TimedOut)
+        << lines(window_->badgeText());
+    window_->OnClose();
+    close(listener);
 }
 
 TEST_F(WallTest, TheBadgeNamesANextTryOnlyWhileOneIsComing) {
