@@ -30,8 +30,8 @@ static QImage makeIdlePicture(const QString& words) {
         p.drawRect(i * 4, i * 4, kIdlePictureWidth - 1 - i * 8, kIdlePictureHeight - 1 - i * 8);
     }
 
-    // Camera body and lens.
-    const int cx = kIdlePictureWidth / 2, cy = kIdlePictureHeight / 2 - 30;
+    // Camera body and lens, below the clear band.
+    const int cx = kIdlePictureWidth / 2, cy = kIdlePictureCameraTop + 50;
     p.setPen(QPen(QColor(palette[8]), 4));
     p.setBrush(QColor(palette[4]));
     p.drawRoundedRect(cx - 90, cy - 50, 150, 100, 12, 12);

@@ -7,6 +7,10 @@ namespace monvid {
 
 inline constexpr int kIdlePictureWidth = 678;
 inline constexpr int kIdlePictureHeight = 429;
+// Its clear band: the rows between its frame and the camera drawn below them, where what is
+// written over the picture hides neither the camera nor the words under it.
+inline constexpr int kIdlePictureClearTop = 24;
+inline constexpr int kIdlePictureCameraTop = kIdlePictureHeight / 2 - 80;
 
 // Made on first use in each language of the control, on the GUI thread; a 4-bit (16-entry
 // colour table) image. Stays valid as long as the process.

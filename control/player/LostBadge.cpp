@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cerrno>
 
+#include "IdlePicture.h"
 #include "PanelText.h"
 
 extern "C" {
@@ -108,22 +109,28 @@ QStringList badgeLines(const LinkLoss& loss, std::chrono::system_clock::time_poi
     return lines;
 }
 
-void drawLostBadge(QPainter& painter, const QRect& area, const QStringList& lines) {
-    if (lines.isEmpty() || area.width() < 8 || area.height() < 8)
-        return;
+int drawLostBadge(QPainter& painter, const QRect& area, const QStringList& allLines) {
+    if (allLines.isEmpty() || area.width() < 8 || area.height() < 8)
+        return 0;
     painter.save();
     QFont font = painter.font();
-    font.setPixelSize(std::clamp(area.height() / 14, 9, 22));
+    font.setPixelSize(std::clamp(area.height() / 20, 9, 22));
     painter.setFont(font);
     const QFontMetrics metrics(font);
     const int lineHeight = metrics.height();
     const int margin = lineHeight / 2;
+    const int bandTop = area.top() + area.height() * kIdlePictureClearTop / kIdlePictureHeight;
+    const int bandHeight =
+        area.height() * (kIdlePictureCameraTop - kIdlePictureClearTop) / kIdlePictureHeight;
+    qsizetype count = allLines.size();
+    while (count > 1 && count * lineHeight + 2 * margin > bandHeight)
+        --count;
+    const QStringList lines = allLines.mid(0, count);
     const int width = std::min(area.width() - 4, widestLine(font, lines) + 2 * margin);
     const int height =
-        std::min(area.height() - 4, static_cast<int>(lines.size()) * lineHeight + 2 * margin);
-    const QRect panel(area.left() + (area.width() - width) / 2,
-                      area.top() + area.height() - height - std::max(2, area.height() / 8), width,
-                      height);
+        std::min(area.height() - 4, static_cast<int>(count) * lineHeight + 2 * margin);
+    const int top = std::max(area.top() + 2, bandTop + (bandHeight - height) / 2);
+    const QRect panel(area.left() + (area.width() - width) / 2, top, width, height);
     painter.setPen(QPen(QColor(255, 160, 0), 2));
     painter.setBrush(QColor(0, 0, 0, 200));
     painter.drawRect(panel);
@@ -135,6 +142,7 @@ void drawLostBadge(QPainter& painter, const QRect& area, const QStringList& line
         line.translate(0, lineHeight);
     }
     painter.restore();
+    return static_cast<int>(count);
 }
 
 }  // namespace monvid

@@ -51,7 +51,10 @@ QString badgeTime(std::chrono::system_clock::time_point at,
 // The badge's lines: since when, why, and when the next try is (while retrying).
 QStringList badgeLines(const LinkLoss& loss, std::chrono::system_clock::time_point now);
 
-// Draws the lines in a framed panel across the lower middle of `area`.
-void drawLostBadge(QPainter& painter, const QRect& area, const QStringList& lines);
+// Draws the lines in a framed panel in the idle picture's clear band over `area` (the
+// picture drawn stretched to it), so that the camera and the words under it stay in sight.
+// Lines that do not fit the band are left out from the last on; the first ("lost since") is
+// the shortest form, drawn in any cell. Returns the number of lines drawn.
+int drawLostBadge(QPainter& painter, const QRect& area, const QStringList& lines);
 
 }  // namespace monvid

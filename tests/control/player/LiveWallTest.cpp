@@ -106,6 +106,32 @@ TEST_F(WallTest, RefusedPortAndMissingFileShowTheirReasonInTheCell) {
     second->OnClose();
 }
 
+TEST_F(WallTest, TheBadgeLeavesTheCameraAndTheWordsInSightAndShrinksInSmallCells) {
+    play(window_, deadRtsp());
+    ASSERT_TRUE(waitUntil([&] { return window_->linkLoss().retrying; }, 5000));
+    // Below the idle picture's clear band (the camera and "No video") the lost cell is the
+    // idle picture itself; the badge is in the band.
+    const QImage area = painted(window_);
+    const QImage idle = idleOnly(area.size());
+    const int cameraRow =
+        area.height() * monvid::kIdlePictureCameraTop / monvid::kIdlePictureHeight;
+    EXPECT_EQ(area.copy(0, cameraRow + 1, area.width(), area.height() - cameraRow - 1),
+              idle.copy(0, cameraRow + 1, idle.width(), idle.height() - cameraRow - 1));
+    EXPECT_NE(area.copy(0, 0, area.width(), cameraRow), idle.copy(0, 0, idle.width(), cameraRow));
+
+    // All three lines in a cell of a 2 x 2 wall, fewer in smaller cells, down to the first.
+    const QStringList lines = window_->badgeText();
+    ASSERT_EQ(lines.size(), 3);
+    for (const auto& [size, expected] :
+         {std::pair{QSize(480, 300), 3}, {QSize(240, 150), 2}, {QSize(160, 100), 1}}) {
+        QImage canvas(size, QImage::Format_RGB32);
+        QPainter painter(&canvas);
+        EXPECT_EQ(monvid::drawLostBadge(painter, canvas.rect(), lines), expected)
+            << size.width() << "x" << size.height();
+    }
+    window_->OnClose();
+}
+
 TEST_F(WallTest, AServerThatAcceptsAndSaysNothingIsATimeOut) {
     // A camera whose RTSP service hangs: connections are taken and never answered. FFmpeg
     // gives up after the socket's time-out with its "invalid data" code; the badge says the
