@@ -63,14 +63,32 @@ static QImage makeIdlePicture(const QString& words) {
     return indexed;
 }
 
-const QImage& idlePicture() {
-    // One picture per language the control has spoken in this process.
-    static std::map<QString, QImage> pictures;
+namespace {
+struct IdlePictures {
+    QImage indexed;  // as saved
+    QImage painted;  // the same in 32-bit colour
+};
+
+// One picture per language the control has spoken in this process.
+const IdlePictures& idlePictures() {
+    static std::map<QString, IdlePictures> pictures;
     const QString words = QCoreApplication::translate("IdlePicture", "无视频");
     auto it = pictures.find(words);
-    if (it == pictures.end())
-        it = pictures.emplace(words, makeIdlePicture(words)).first;
+    if (it == pictures.end()) {
+        QImage indexed = makeIdlePicture(words);
+        QImage painted = indexed.convertToFormat(QImage::Format_RGB32);
+        it = pictures.emplace(words, IdlePictures{std::move(indexed), std::move(painted)}).first;
+    }
     return it->second;
+}
+}  // namespace
+
+const QImage& idlePicture() {
+    return idlePictures().indexed;
+}
+
+const QImage& idlePictureToPaint() {
+    return idlePictures().painted;
 }
 
 }  // namespace monvid

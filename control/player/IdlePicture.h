@@ -15,5 +15,8 @@ inline constexpr int kIdlePictureCameraTop = kIdlePictureHeight / 2 - 80;
 // Made on first use in each language of the control, on the GUI thread; a 4-bit (16-entry
 // colour table) image. Stays valid as long as the process.
 const QImage& idlePicture();
+// The same picture in 32-bit colour, for painting: an indexed picture would be converted on
+// every paint (by Qt's worker threads, for one this large).
+const QImage& idlePictureToPaint();
 
 }  // namespace monvid

@@ -353,7 +353,7 @@ void CShowVideoDlg::paintVideoArea(QPainter& painter, const QRect& area) {
         }
     }
     if (idle) {
-        painter.drawImage(area, monvid::idlePicture());
+        painter.drawImage(area, monvid::idlePictureToPaint());
         monvid::drawLostBadge(painter, area, badge);
     }
     if (m_bHealthOverlay)

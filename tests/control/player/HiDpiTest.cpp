@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QThreadPool>
 
 #include "OneWindowTest.h"
 #include "support/media.h"
@@ -33,5 +34,9 @@ int main(int argc, char** argv) {
     qputenv("QT_SCALE_FACTOR", "2");  // before the application object reads it
     QApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
+    const int result = RUN_ALL_TESTS();
+    // Qt converts and scales large images on its global pool's threads: they finish before
+    // the application object goes, not while the process ends.
+    QThreadPool::globalInstance()->waitForDone();
+    return result;
 }
