@@ -234,15 +234,15 @@ const Media& media() {
         out.avi = corpus::path(corpus::entry("x264_bf2_pcm16.avi"));
         out.recordWithAudio = corpus::path(corpus::entry("x264_bf2.ifv"));
         static testsupport::TempDir dir;
-        filetest::RecordSpec spec;
-        spec.seconds = 2;
-        auto units = filetest::units(dir.path().string(), spec);
+        filetest::RecordRecipe recipe;
+        recipe.seconds = 2;
+        auto units = filetest::units(dir.path().string(), recipe);
         for (auto& u : units) {
             const std::vector<uint8_t> sei = {0, 0, 0, 1, 6, 0xF0, 4, 'c', 'a', 'm', 0, 0x80};
             u.bytes.insert(u.bytes.begin(), sei.begin(), sei.end());
         }
         out.recordWithSei = dir.file("sei.ifv");
-        if (!filetest::writeRecord(out.recordWithSei, units, spec))
+        if (!filetest::writeRecord(out.recordWithSei, units, recipe))
             out.recordWithSei.clear();
         return out;
     }();

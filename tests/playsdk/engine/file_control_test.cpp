@@ -23,7 +23,7 @@
 
 using filetest::Collector;
 using filetest::FilePort;
-using filetest::RecordSpec;
+using filetest::RecordRecipe;
 using Clock = std::chrono::steady_clock;
 
 namespace {
@@ -36,7 +36,7 @@ double secondsSince(Clock::time_point t) {
 const std::string& tenSecondRecord() {
     static testsupport::TempDir dir;
     static std::string path = [] {
-        RecordSpec recipe;
+        RecordRecipe recipe;
         recipe.seconds = 10;
         recipe.audio = false;
         const std::string p = dir.file("ten.ifv");
@@ -280,7 +280,7 @@ TEST(FileStop, ReturnsPromptlyWhilePausedAndDuringASeek) {
 TEST(FileOpen, WhatIsNotARegularFileIsRefusedAtOnce) {
     // A FIFO without a writer, a folder, a device: the library never waits in an open.
     testsupport::TempDir dir;
-    RecordSpec recipe;
+    RecordRecipe recipe;
     recipe.seconds = 1;
     recipe.audio = false;
     const std::string real = dir.file("real.ifv"), fifo = dir.file("fifo.ifv"),
@@ -341,7 +341,7 @@ TEST(FileOpen, WhatIsNotARegularFileIsRefusedAtOnce) {
 
 TEST(FileStop, TwoHundredPlaysLeaveNoThreadDescriptorOrMemoryBehind) {
     testsupport::TempDir dir;
-    RecordSpec recipe;
+    RecordRecipe recipe;
     recipe.seconds = 2;
     const std::string withSound = dir.file("sound.ifv"), avi = dir.file("clip.avi");
     ASSERT_EQ(filetest::makeRecord(dir.path().string(), withSound, recipe), 50u);

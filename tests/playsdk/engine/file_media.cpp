@@ -47,18 +47,20 @@ std::vector<uint8_t> voiceFrame(size_t index) {
 
 }  // namespace
 
-std::vector<enginetest::AccessUnit> units(const std::string& folder, const RecordSpec& recipe) {
-    return enginetest::makeH264(folder, recipe.width, recipe.height, recipe.seconds * 25, recipe.gop);
+std::vector<enginetest::AccessUnit> units(const std::string& folder, const RecordRecipe& recipe) {
+    return enginetest::makeH264(folder, recipe.width, recipe.height, recipe.seconds * 25,
+                                recipe.gop);
 }
 
 bool writeRecord(const std::string& path, const std::vector<enginetest::AccessUnit>& units,
-                 const RecordSpec& recipe) {
+                 const RecordRecipe& recipe) {
     const uint8_t mode = recipe.baseOffset > 0 ? CUSTOMMP4_MODE_CREATE_INTO : CUSTOMMP4_MODE_CREATE;
     custommp4_t* h = custommp4_open(path.c_str(), mode, recipe.baseOffset);
     if (h == nullptr)
         return false;
-    bool ok = custommp4_set_start_time(h, recipe.startTime) == 1 &&
-              custommp4_set_video_format(h, recipe.width, recipe.height, 25.0f, 256000, "H264") == 1;
+    bool ok =
+        custommp4_set_start_time(h, recipe.startTime) == 1 &&
+        custommp4_set_video_format(h, recipe.width, recipe.height, 25.0f, 256000, "H264") == 1;
     if (recipe.audio)
         ok = ok && custommp4_set_audio_format(h, "PCMA", 8000, 16, 1, kVoiceFrameBytes, 40) == 1;
     for (size_t i = 0; ok && i < units.size(); ++i) {
@@ -74,7 +76,7 @@ bool writeRecord(const std::string& path, const std::vector<enginetest::AccessUn
     return custommp4_close_checked(h, &error) == 1 && ok;
 }
 
-size_t makeRecord(const std::string& folder, const std::string& path, const RecordSpec& recipe) {
+size_t makeRecord(const std::string& folder, const std::string& path, const RecordRecipe& recipe) {
     const auto u = units(folder, recipe);
     if (u.empty() || !writeRecord(path, u, recipe))
         return 0;

@@ -16,7 +16,7 @@
 
 namespace filetest {
 
-struct RecordSpec {
+struct RecordRecipe {
     int width = 160;
     int height = 120;
     int seconds = 4;
@@ -32,12 +32,12 @@ inline uint32_t videoStamp(size_t i) {
 }
 
 // H.264 access units of a test pattern (cached per size, length and gop in folder).
-std::vector<enginetest::AccessUnit> units(const std::string& folder, const RecordSpec& recipe);
+std::vector<enginetest::AccessUnit> units(const std::string& folder, const RecordRecipe& recipe);
 // Writes the record; false on failure.
 bool writeRecord(const std::string& path, const std::vector<enginetest::AccessUnit>& units,
-                 const RecordSpec& recipe);
+                 const RecordRecipe& recipe);
 // units() then writeRecord(); the number of video frames written (0 on failure).
-size_t makeRecord(const std::string& folder, const std::string& path, const RecordSpec& recipe);
+size_t makeRecord(const std::string& folder, const std::string& path, const RecordRecipe& recipe);
 
 // An AVI made by FFmpeg: 320 x 240 H.264 at 25 fps (parameter sets before every key frame,
 // a key frame a second) with audioCodec ("pcm_s16le", "pcm_alaw", or empty for none).

@@ -19,7 +19,7 @@
 using filetest::Collector;
 using filetest::EndWindow;
 using filetest::FilePort;
-using filetest::RecordSpec;
+using filetest::RecordRecipe;
 
 namespace {
 
@@ -39,7 +39,7 @@ ZELPLAY_PORT playToEnd(FilePort& p, Collector& got, EndWindow& window, bool fast
 
 TEST(FilePlay, RecordPlaysEveryFrameInOrderAndReportsItsEnd) {
     testsupport::TempDir dir;
-    RecordSpec recipe;
+    RecordRecipe recipe;
     recipe.seconds = 3;
     const std::string path = dir.file("clip.ifv");
     const size_t frames = filetest::makeRecord(dir.path().string(), path, recipe);
@@ -206,7 +206,7 @@ TEST(FilePlay, OpenDmlAviOverOneGigabytePlaysItsLastPartToTheEnd) {
 
 TEST(FilePlay, SoundStaysWithinTwoSecondsOfThePicturesOverAMinute) {
     testsupport::TempDir dir;
-    RecordSpec recipe;
+    RecordRecipe recipe;
     recipe.seconds = 60;
     recipe.width = 128;
     recipe.height = 96;
@@ -239,14 +239,14 @@ TEST(FilePlay, RecordInsideALargerFileReportsItsOwnSizeAndStartsWhereAsked) {
     // Record A (176 x 144 declared) at offset 0, record B (160 x 120) at 1 MiB behind it.
     testsupport::TempDir dir;
     const std::string path = dir.file("volume.ifv");
-    RecordSpec a;
+    RecordRecipe a;
     a.width = 176;
     a.height = 144;
     a.seconds = 1;
     a.audio = false;
     ASSERT_EQ(filetest::makeRecord(dir.path().string(), path, a), 25u);
     std::filesystem::resize_file(path, 1u << 20);
-    RecordSpec b;
+    RecordRecipe b;
     b.seconds = 10;
     b.baseOffset = 1u << 20;
     b.startTime = 1700000100;

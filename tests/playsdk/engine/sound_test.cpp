@@ -598,16 +598,17 @@ namespace {
 // A 2 s record whose sound is raw unsigned 8-bit PCM at 8 kHz (a 440 Hz tone of amplitude
 // 32), in frames of 40 ms, as some recorders store it.
 bool writeEightBitRecord(const std::string& folder, const std::string& path) {
-    filetest::RecordSpec spec;
-    spec.seconds = 2;
-    const auto units = filetest::units(folder, spec);
+    filetest::RecordRecipe recipe;
+    recipe.seconds = 2;
+    const auto units = filetest::units(folder, recipe);
     custommp4_t* h = custommp4_open(path.c_str(), CUSTOMMP4_MODE_CREATE, 0);
     if (units.empty() || h == nullptr)
         return false;
     constexpr int kFrameBytes = 320;
-    bool ok = custommp4_set_start_time(h, spec.startTime) == 1 &&
-              custommp4_set_video_format(h, spec.width, spec.height, 25.0f, 256000, "H264") == 1 &&
-              custommp4_set_audio_format(h, "PCM ", 8000, 8, 1, kFrameBytes, 40) == 1;
+    bool ok =
+        custommp4_set_start_time(h, recipe.startTime) == 1 &&
+        custommp4_set_video_format(h, recipe.width, recipe.height, 25.0f, 256000, "H264") == 1 &&
+        custommp4_set_audio_format(h, "PCM ", 8000, 8, 1, kFrameBytes, 40) == 1;
     std::vector<uint8_t> pcm(kFrameBytes);
     for (size_t i = 0; ok && i < units.size(); ++i) {
         const auto& u = units[i];

@@ -74,7 +74,7 @@ class ZelplayCli : public testing::Test {
   protected:
     void SetUp() override {
         suppressSdlLeaks(dir_);
-        filetest::RecordSpec recipe;
+        filetest::RecordRecipe recipe;
         recipe.seconds = 6;
         recipe.width = 320;
         recipe.height = 240;
