@@ -27,9 +27,12 @@ for file in bin/vidwall bin/monvid-regsvr bin/ifvtool bin/monvid-demo \
 done
 library=$(find "$prefix" -name libmonvid.so | head -n 1)
 [ -n "$library" ] || fail "missing libmonvid.so"
-"$prefix/bin/vidwall" --version | grep -q '^vidwall ' || fail "vidwall --version"
-env -u DISPLAY LANG=en_US.UTF-8 "$prefix/bin/vidwall" --help | grep -q -- '--fullscreen' ||
-  fail "vidwall --help"
+# Read whole before grep looks: grep -q leaving early would end the writer by SIGPIPE, which
+# pipefail takes for a failure.
+version=$("$prefix/bin/vidwall" --version) || fail "vidwall --version failed"
+grep -q '^vidwall ' <<<"$version" || fail "vidwall --version: $version"
+help=$(env -u DISPLAY LANG=en_US.UTF-8 "$prefix/bin/vidwall" --help) || fail "vidwall --help failed"
+grep -q -- '--fullscreen' <<<"$help" || fail "vidwall --help: no --fullscreen"
 ldd "$prefix/bin/monvid-demo" | grep -q 'libmonvid.so => not found' &&
   fail "monvid-demo does not find libmonvid.so"
 
@@ -37,7 +40,8 @@ if [ -n "$deb" ]; then
   (cd "$prefix" && find . -type f -o -type l | sed 's|^\./|./usr/|' | sort) >"$tmp/installed"
   dpkg-deb --contents "$deb" | awk '$1 !~ /^d/ {print $6}' | sort >"$tmp/packaged"
   diff -u "$tmp/installed" "$tmp/packaged" || fail "the package's files differ from the install"
-  dpkg-deb --field "$deb" Depends | grep -q 'fonts-wqy-microhei' || fail "no CJK font dependency"
+  depends=$(dpkg-deb --field "$deb" Depends)
+  grep -q 'fonts-wqy-microhei' <<<"$depends" || fail "no CJK font dependency"
 fi
 
 # The installed program on a display of its own, as a new user: nothing registered yet.
